@@ -17,8 +17,8 @@ struct DeviceStatistics {
   uint64_t liveBytes = 0;   // texture memory, padded rows included
   uint64_t peakBytes = 0;
   uint64_t texturesCreated = 0;
-  // Context calls refused as invalid use, those returning E_INVALIDARG (Map) and those that
-  // return void on the real API (CopySubresourceRegion, Unmap) alike.
+  // Calls refused as invalid use: those that return E_INVALIDARG (CreateTexture2D, Map) and
+  // those that return void on the real API (CopySubresourceRegion, Unmap, Leave) alike.
   uint64_t rejectedCalls = 0;
   uint64_t copies = 0;  // CopySubresourceRegion calls that copied
   uint64_t flushes = 0;
