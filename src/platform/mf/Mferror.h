@@ -1,0 +1,33 @@
+// Media Foundation status codes, with the values of the Windows SDK's mferror.h.
+#pragma once
+
+#include "platform/com/Hresult.h"
+
+constexpr HRESULT MF_E_PLATFORM_NOT_INITIALIZED = MakeHresult(0xC00D36B0u);
+constexpr HRESULT MF_E_BUFFERTOOSMALL = MakeHresult(0xC00D36B1u);
+constexpr HRESULT MF_E_INVALIDREQUEST = MakeHresult(0xC00D36B2u);
+constexpr HRESULT MF_E_INVALIDSTREAMNUMBER = MakeHresult(0xC00D36B3u);
+constexpr HRESULT MF_E_INVALIDMEDIATYPE = MakeHresult(0xC00D36B4u);
+constexpr HRESULT MF_E_NOTACCEPTING = MakeHresult(0xC00D36B5u);
+constexpr HRESULT MF_E_NO_MORE_TYPES = MakeHresult(0xC00D36B9u);
+constexpr HRESULT MF_E_UNSUPPORTED_SERVICE = MakeHresult(0xC00D36BAu);
+constexpr HRESULT MF_E_UNEXPECTED = MakeHresult(0xC00D36BBu);
+constexpr HRESULT MF_E_INVALIDTYPE = MakeHresult(0xC00D36BDu);
+constexpr HRESULT MF_E_INVALID_FILE_FORMAT = MakeHresult(0xC00D36BEu);
+constexpr HRESULT MF_E_INVALIDINDEX = MakeHresult(0xC00D36BFu);
+constexpr HRESULT MF_E_UNSUPPORTED_BYTESTREAM_TYPE = MakeHresult(0xC00D36C4u);
+constexpr HRESULT MF_E_UNSUPPORTED_TIME_FORMAT = MakeHresult(0xC00D36C5u);
+constexpr HRESULT MF_E_NO_SAMPLE_TIMESTAMP = MakeHresult(0xC00D36C8u);
+constexpr HRESULT MF_E_NO_SAMPLE_DURATION = MakeHresult(0xC00D36C9u);
+constexpr HRESULT MF_E_INVALID_STREAM_DATA = MakeHresult(0xC00D36CBu);
+constexpr HRESULT MF_E_NOT_FOUND = MakeHresult(0xC00D36D5u);
+constexpr HRESULT MF_E_INVALID_POSITION = MakeHresult(0xC00D36E5u);
+constexpr HRESULT MF_E_ATTRIBUTENOTFOUND = MakeHresult(0xC00D36E6u);
+constexpr HRESULT MF_E_BYTESTREAM_NOT_SEEKABLE = MakeHresult(0xC00D36EEu);
+constexpr HRESULT MF_E_CANNOT_PARSE_BYTESTREAM = MakeHresult(0xC00D36F0u);
+constexpr HRESULT MF_E_OUT_OF_RANGE = MakeHresult(0xC00D3702u);
+constexpr HRESULT MF_E_SHUTDOWN = MakeHresult(0xC00D3E85u);
+constexpr HRESULT MF_E_DXGI_DEVICE_NOT_INITIALIZED = MakeHresult(0x80041000u);
+constexpr HRESULT MF_E_DXGI_NEW_VIDEO_DEVICE = MakeHresult(0x80041001u);
+constexpr HRESULT MF_E_DXGI_VIDEO_DEVICE_LOCKED = MakeHresult(0x80041002u);
+constexpr HRESULT MF_E_BAD_STARTUP_VERSION = MakeHresult(0xC00D36E3u);
