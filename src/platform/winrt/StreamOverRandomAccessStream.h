@@ -25,7 +25,7 @@ class StreamOverRandomAccessStream final : public ComObject<IStream, IAgileObjec
  public:
   // Fails with E_INVALIDARG (null) or E_NOINTERFACE when `stream` is not a platform
   // random-access stream (it must answer IRandomAccessStream and IRandomAccessStreamIo).
-  static HRESULT Create(IUnknown* stream, ComPtr<StreamOverRandomAccessStream>* result);
+  static HRESULT Create(IUnknown* stream, ComPtr<StreamOverRandomAccessStream>& result);
 
   // ISequentialStream
   HRESULT Read(void* buffer, ULONG size, ULONG* read) override;
