@@ -1,0 +1,208 @@
+// VideoDecoder: the operations the front end calls, and the lifecycle after opening.
+#include "decoder/VideoDecoder.h"
+
+#include "cache/VideoDecoderCacheManager.h"
+#include "platform/com/Exceptions.h"
+#include "platform/mf/Mfapi.h"
+#include "platform/mf/Mfidl.h"
+
+#include <array>
+
+namespace korvane {
+
+using Lockout = Concurrency::critical_section::scoped_lock;
+
+void VideoDecoder::Initialize(const Platform::String& cacheFolderPath) {
+  const Platform::String path = cacheFolderPath;
+  Lockout lock(Lock);
+  try {
+    if (!Reader) ThrowNotReady("VideoDecoder::Initialize: no video is open");
+    CacheManager = std::make_shared<VideoDecoderCacheManager>(Device, Context, path);
+    RangeStart = INT64_MAX;
+    RangeEnd = INT64_MIN;
+
+    PROPVARIANT duration;
+    PropVariantInit(&duration);
+    ThrowIfFailed(Reader->GetPresentationAttribute(MF_SOURCE_READER_MEDIASOURCE, MF_PD_DURATION, &duration));
+    Duration = static_cast<int64_t>(duration.uhVal.QuadPart);
+    PropVariantClear(&duration);
+
+    StartScan();
+  } catch (...) {
+    // Initialize never fails; the decoder stays loaded but not scanning.
+    if (Listener) Listener->OnError(0);
+  }
+}
+
+bool VideoDecoder::Reopen(IRandomAccessStream* stream, const GUID& outputSubtype) {
+  Lockout lock(Lock);
+  try {
+    if (!Initialized) ThrowNotReady("VideoDecoder::Reopen: the video was never initialized; use Load");
+    if (Reader) ThrowNotReady("VideoDecoder::Reopen: the video is still open; Close it first");
+    OpenReader(stream, outputSubtype, DecoderState::Ready);  // Closed -> Ready
+    ApplyOutputSize();
+    return true;
+  } catch (...) {
+    if (Listener) Listener->OnError(0);
+    return false;
+  }
+}
+
+void VideoDecoder::Close() {
+  std::unique_lock<std::mutex> closeLock;
+  HRESULT hr = S_OK;
+  {
+    Lockout lock(Lock);
+    if (State == DecoderState::Closed) return;
+    State = DecoderState::Closed;  // any -> Closed; callbacks are ignored from now on
+    // Before any successful Load there is no reader to flush and no platform to shut down.
+    if (!Reader) return;
+    closeLock = std::unique_lock<std::mutex>(CloseMutex);
+    FlushSignalled = false;
+    if (!FlushPending) {
+      hr = Reader->Flush(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
+      FlushPending = SUCCEEDED(hr);
+    }
+  }
+  // The completion of this flush, or of one already outstanding, signals (OnFlush).
+  if (SUCCEEDED(hr)) FlushDone.wait(closeLock, [this] { return FlushSignalled; });
+  closeLock.unlock();
+
+  ComPtr<IMFSourceReader> reader;
+  {
+    Lockout lock(Lock);
+    reader = std::move(Reader);
+  }
+  // Released outside Lock: the reader joins its work thread, whose callbacks take Lock.
+  reader.Reset();
+  ThrowIfFailed(MFShutdown());
+}
+
+void VideoDecoder::SetResolutionDivisor(uint32_t divisor) {
+  Lockout lock(Lock);
+  if (!Loaded) ThrowNotReady("VideoDecoder::SetResolutionDivisor: no video is loaded");
+  if (divisor == 0 || divisor == ResolutionDivisor) return;
+  ResolutionDivisor = divisor;
+  // While closed there is no reader to reconfigure; Reopen applies the divisor.
+  if (Reader) ApplyOutputSize();
+}
+
+ComPtr<ABI::Windows::Foundation::IAsyncAction> VideoDecoder::SetPositionAsync(int64_t relative) {
+  if (State == DecoderState::Closed) ThrowNotReady("VideoDecoder::SetPositionAsync: the decoder is closed");
+  // The action keeps the decoder alive until the request has run.
+  std::shared_ptr<VideoDecoder> self = shared_from_this();
+  return korvane::winrt::CreateAsyncAction(
+      [self, relative](const korvane::winrt::CancellationToken&) { self->RequestPosition(relative); });
+}
+
+int64_t VideoDecoder::GetCurrentFrameTime() {
+  Lockout lock(Lock);
+  if (!Initialized) ThrowNotReady("VideoDecoder::GetCurrentFrameTime: not initialized");
+  const int64_t time = CacheManager->GetCurrentFrameTime();
+  return time >= FirstSampleTime ? time - FirstSampleTime : time;
+}
+
+int64_t VideoDecoder::GetCurrentFrameDuration() {
+  Lockout lock(Lock);
+  if (!Initialized) ThrowNotReady("VideoDecoder::GetCurrentFrameDuration: not initialized");
+  return CacheManager->GetCurrentFrameDuration();
+}
+
+int64_t VideoDecoder::GetFrameDuration(int64_t relative) {
+  Lockout lock(Lock);
+  if (!Initialized) ThrowNotReady("VideoDecoder::GetFrameDuration: not initialized");
+  return CacheManager->GetFrameDuration(FirstSampleTime + relative);
+}
+
+ComPtr<ID3D11Texture2D> VideoDecoder::GetFrame(int64_t relative) {
+  Lockout lock(Lock);
+  if (!CacheManager) return nullptr;
+  return CacheManager->GetFrame(FirstSampleTime + relative);
+}
+
+ComPtr<ID3D11Texture2D> VideoDecoder::GetPlaceholderTexture() {
+  // No decoder lock: Device is written only while loading, before the front end asks.
+  if (!Device) ThrowNotReady("VideoDecoder::GetPlaceholderTexture: no device");
+  std::lock_guard<std::mutex> guard(PlaceholderMutex);
+  if (!PlaceholderTexture) {
+    // A uniform mid-grey NV12 frame: luma and both chroma values 127.
+    std::array<uint8_t, 12> grey;
+    grey.fill(0x7F);
+    D3D11_SUBRESOURCE_DATA initial{};
+    initial.pSysMem = grey.data();
+    initial.SysMemPitch = 2;
+    initial.SysMemSlicePitch = 1;
+    D3D11_TEXTURE2D_DESC desc{};
+    desc.Width = 2;
+    desc.Height = 2;
+    desc.MipLevels = 1;
+    desc.ArraySize = 1;
+    desc.Format = DXGI_FORMAT_NV12;
+    desc.SampleDesc.Count = 1;
+    desc.SampleDesc.Quality = 0;
+    desc.Usage = D3D11_USAGE_DEFAULT;
+    desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+    desc.CPUAccessFlags = 0;
+    desc.MiscFlags = D3D11_RESOURCE_MISC_SHARED;
+    ThrowIfFailed(Device->CreateTexture2D(&desc, &initial, &PlaceholderTexture));
+  }
+  return PlaceholderTexture;
+}
+
+bool VideoDecoder::HasPreviousFrame() {
+  Lockout lock(Lock);
+  if (!CacheManager) return false;
+  return CacheManager->GetCurrentFrameTime() > FirstSampleTime;
+}
+
+bool VideoDecoder::HasNextFrame() {
+  Lockout lock(Lock);
+  if (!CacheManager) return false;
+  return CacheManager->GetCurrentFrameTime() + CacheManager->GetCurrentFrameDuration() <= Duration;
+}
+
+int64_t VideoDecoder::GetPreviousFrameTime(int64_t relative) {
+  Lockout lock(Lock);
+  if (!Initialized) ThrowNotReady("VideoDecoder::GetPreviousFrameTime: not initialized");
+  const int64_t time = CacheManager->GetPreviousFrameTime(FirstSampleTime + relative);
+  return time >= FirstSampleTime ? time - FirstSampleTime : time;
+}
+
+int64_t VideoDecoder::GetNextFrameTime(int64_t relative) {
+  Lockout lock(Lock);
+  if (!Initialized) ThrowNotReady("VideoDecoder::GetNextFrameTime: not initialized");
+  const int64_t time = CacheManager->GetNextFrameTime(FirstSampleTime + relative);
+  return time >= FirstSampleTime ? time - FirstSampleTime : time;
+}
+
+int64_t VideoDecoder::GetDuration() const {
+  if (!Initialized) ThrowNotReady("VideoDecoder::GetDuration: not initialized");
+  return Duration - FirstSampleTime;
+}
+
+uint32_t VideoDecoder::GetOutputWidth() const {
+  if (!Loaded) ThrowNotReady("VideoDecoder::GetOutputWidth: no video is loaded");
+  return OutputWidth;
+}
+
+uint32_t VideoDecoder::GetOutputHeight() const {
+  if (!Loaded) ThrowNotReady("VideoDecoder::GetOutputHeight: no video is loaded");
+  return OutputHeight;
+}
+
+uint32_t VideoDecoder::GetRotation() const {
+  if (!Loaded) ThrowNotReady("VideoDecoder::GetRotation: no video is loaded");
+  return Rotation;
+}
+
+uint32_t VideoDecoder::GetResolutionDivisor() const {
+  if (!Loaded) ThrowNotReady("VideoDecoder::GetResolutionDivisor: no video is loaded");
+  return ResolutionDivisor;
+}
+
+std::shared_ptr<VideoDecoderCacheManager> VideoDecoder::GetCacheManagerForTesting() {
+  Lockout lock(Lock);
+  return CacheManager;
+}
+
+}  // namespace korvane
