@@ -20,7 +20,7 @@
 // caller before that is left alone.
 #pragma once
 
-#include "support/TempFolder.h"
+#include "TempFolder.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +57,11 @@ struct VideoSpec {
   int rotationDegrees = 0;
   // Shape of one stored pixel (width:height); {0, 1} leaves it unset (square).
   Ratio sampleAspect{0, 1};
+  // mp4/mov only: the index (moov) before the media data, as for progressive download.
+  bool indexAtFront = false;
+  // mpegts only: added to every timestamp, as a broadcast capture starts mid-programme; the
+  // stream's start time is then this offset.
+  int64_t startOffset100ns = 0;
 };
 
 // Writes the video described by spec to path (overwriting it) and returns path. Throws
@@ -73,10 +78,10 @@ enum class TestVideoKind {
   H264Mp4,          // 320×240, 30 fps, 90 frames, key frame every 45, up to 3 B-frames, no audio
   H264Mp4Audio,     // as H264Mp4, 60 frames, plus an AAC track
   H264OpenGopMp4,   // as H264Mp4 with open GOPs: B-frames before a key frame refer across it
-  Mpeg4Avi,         // MPEG-4 Part 2 in AVI, 320×240, 25 fps, 50 frames, key frame every 12, B-frames
+  Mpeg4Avi,         // MPEG-4 Part 2 in AVI, 320×240, 25 fps, 50 frames, key frame every 12, no B-frames
   Vp9Webm,          // VP9 in WebM, 320×240, 30 fps, 30 frames
   HevcMkv,          // HEVC (libx265) in Matroska, 320×240, 25 fps, 40 frames, B-frames
-  Mpeg2Ts,          // MPEG-2 video in MPEG-TS, 320×240, 25 fps, 40 frames; starts near 1.4 s
+  Mpeg2Ts,          // MPEG-2 video in MPEG-TS, 320×240, 25 fps, 40 frames, B-frames; starts at 1.4 s
   Rotated90Mp4,     // H.264 MP4 stored 320×240, tagged 90° (displayed 240×320), 30 frames
   NonSquareMp4,     // H.264 MP4 320×240 with 4:3 pixels, 30 frames
   OddSizeWebm,      // VP9 in WebM stored at exactly 321×241, 30 frames
@@ -119,8 +124,9 @@ int ReadFrameIndex(const uint8_t* luma, size_t rowPitch, int width, int height);
 
 // As ReadFrameIndex for a whole NV12 buffer: the luma plane first, then the interleaved chroma
 // plane of (height + 1) / 2 rows, both with rows rowPitch apart (a mapped texture's layout:
-// chroma starts at data + rowPitch × height). Also requires neutral chroma, so that a buffer
-// whose chroma plane is missing or misplaced is not read as valid.
+// chroma starts at data + rowPitch × height), so rowPitch must be at least width rounded up to
+// even. Also requires neutral chroma, so that a buffer whose chroma plane is missing or
+// misplaced is not read as valid.
 int ReadFrameIndexNv12(const uint8_t* data, size_t rowPitch, int width, int height);
 
 // Fills an NV12 buffer (layout as above) with the pattern of index, upright; for tests that
@@ -151,8 +157,10 @@ struct ReferenceFrame {
   int frameIndex = -1;         // the index read from the picture; -1 unless pixels were asked for
   int width = 0;               // stored size, never rotated or scaled
   int height = 0;
-  // Tightly packed NV12 when pixels were asked for, else empty: width × height luma bytes, then
-  // (height + 1) / 2 chroma rows of 2 × ((width + 1) / 2) bytes (= width for even widths).
+  // NV12 when pixels were asked for, else empty: height luma rows, then (height + 1) / 2 rows of
+  // interleaved chroma, all rowPitch bytes long. rowPitch is width rounded up to even, so the
+  // planes are tightly packed for even widths and ReadFrameIndexNv12 reads them as they are.
+  size_t rowPitch = 0;
   std::vector<uint8_t> nv12;
 };
 
