@@ -1,0 +1,104 @@
+// VideoDecoderStorageCache: the on-disk frame cache. Each record names a file holding one raw
+// NV12 frame exactly as a mapped staging texture lays it out (DepthPitch bytes: Height luma
+// rows, then Height / 2 interleaved chroma rows, each RowPitch bytes), with no header.
+//
+// The folder. The cache owns `folderPath` entirely: construction deletes the folder with
+// everything in it and creates it again empty, so frames of an earlier run are never reused.
+// CacheFolder is folderPath + "/" (also when folderPath already ends with '/'); files are
+// CacheFolder + "precache.data" (8 bytes: width, height, unsigned 32-bit little-endian,
+// written once at the first store, never read back) and one CacheFolder + "<Time>_<Duration>_
+// <0|1>.tmp" per frame. A path that does not name a folder the cache can own — empty, naming
+// the filesystem root or the working folder, or holding a NUL character — is refused: nothing
+// is deleted, created or ever written, and the cache simply keeps nothing (HasSpace is false).
+// Files stay on disk when the cache is destroyed; the next cache for the folder deletes them.
+//
+// Space. HasSpace is decided once, at construction: the disk must have at least
+// kMinimumFreeSpace bytes free for this caller (a failed query counts as none). It is cleared
+// for good when a store finds records × FrameByteSize at or above kDiskBudget. While it is
+// clear nothing is written; loading is unaffected.
+//
+// Failures. File errors (open, write, read, close) never throw: the affected record is dropped
+// where stated and the diagnostic text is composed and discarded (the component writes no log).
+// Direct3D failures (creating the staging texture, Map) throw the platform exception for their
+// HRESULT; a store that throws at Map leaves a record without a file, which the next load of it
+// drops.
+//
+// Threads and locks: none of its own; every call is made with the owning
+// VideoDecoderCacheManager's Lock held (see VideoDecoderCacheBase). Files are written and read
+// synchronously on the calling thread; Map blocks it until the copy is done.
+//
+// Resources: one staging texture (created at the first store or load) and one read buffer
+// (allocated at the first load) serve every transfer; neither is reallocated per frame.
+#pragma once
+
+#include "cache/VideoDecoderCacheBase.h"
+#include "platform/com/HString.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace korvane {
+
+class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
+ public:
+  // Free bytes the disk must offer at construction for anything to be written (1 GiB).
+  static constexpr uint64_t kMinimumFreeSpace = 1'073'741'824;
+  // Records × FrameByteSize at which storing stops for good (500 MiB).
+  static constexpr uint64_t kDiskBudget = 524'288'000;
+
+  VideoDecoderStorageCache(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context,
+                           Platform::String folderPath);
+  // Releases the staging texture and the read buffer; files and folder stay on disk.
+  ~VideoDecoderStorageCache() override;
+
+  // Whether `folderPath` names a folder this cache may own, judged from its text alone: not
+  // empty, no NUL character, and not resolving to the filesystem root or the working folder
+  // once empty, "." and ".." components are collapsed ("", "/", "//", "/..", ".", "a/.." are
+  // all refused).
+  static bool IsOwnableFolderPath(const Platform::String& folderPath);
+
+  // Not provided on this platform (it reported the size of the application's temporary
+  // folder, not of this cache, and nothing calls it): throws Platform::NotImplementedException.
+  uint64_t GetSize() override;
+  // Stores one frame: refused (false) when HasSpace is clear or the budget is reached, or when
+  // a record already matches `time`. Otherwise records the frame, copies `texture` (NV12, the
+  // size of the first stored frame) through the staging texture and writes its file; true even
+  // when the file could not be written (the record is then dropped, or kept when the write was
+  // short). The flag is written into the file name only; records keep Flag false.
+  // Throws Platform::InvalidArgumentException for a null texture.
+  bool Add(ComPtr<ID3D11Texture2D>& texture, int64_t time, int64_t duration, bool flag) override;
+  // Forgets every record; deletes no file.
+  void Clear() override;
+  // Nothing: stored frames leave only through Clear or when their file proves unreadable.
+  void RemoveBefore(int64_t time) override;
+  void RemoveAfter(int64_t time) override;
+
+  // Reads the stored frame matching t into `texture` (same description as the stored frames)
+  // and reports its Time, Duration and Flag; true on success. False, with nothing read, when no
+  // record matches t. False, and the record dropped, when its file is missing, cannot be
+  // opened, or does not hold a whole frame (shorter than a frame file; a longer file is read
+  // only up to a frame's size, never past the mapped staging memory). False, record kept, when
+  // the read buffer cannot be allocated. The record stays after a successful load; the file is
+  // left untouched. Throws for a null texture and for Direct3D failures.
+  bool LoadFrame(int64_t t, const ComPtr<ID3D11Texture2D>& texture, int64_t& time, int64_t& duration, bool& flag);
+
+  // -- guarded by the owning VideoDecoderCacheManager's Lock --
+  bool HasSpace = false;
+  uint64_t FrameByteSize = 0;  // Width × Height × 3 / 2, for the budget; 0 until the first store
+  ComPtr<ID3D11Texture2D> StagingTexture;
+  uint32_t Width = 0;   // of the first stored frame
+  uint32_t Height = 0;
+  Platform::String CacheFolder;       // folderPath + "/"
+  Platform::String PrecacheDataPath;  // CacheFolder + "precache.data"
+  std::unique_ptr<uint8_t[]> ReadBuffer;
+  size_t ReadSize = 0;       // bytes of ReadBuffer: the length of a whole frame file; 0 before the first load
+  size_t FrameFileSize = 0;  // DepthPitch of the staging mapping seen by the first store; 0 before
+
+ private:
+  void PrepareFolder(const Platform::String& folderPath);
+  bool WritePrecacheData();
+  void EnsureStagingTexture();
+};
+
+}  // namespace korvane
