@@ -213,6 +213,14 @@ class VideoDecoder final : public IMFSourceReaderCallback, public std::enable_sh
   std::mutex PlaceholderMutex;
   // The reader's references (the first, never released, included).
   std::atomic<ULONG> ReferenceCount{1};
+  // Reader callbacks running right now. The reader's last Release does not wait for a running
+  // callback, so destruction waits for this to drop to zero once the reader is released.
+  std::atomic<int> CallbacksInFlight{0};
+  struct CallbackScope {
+    explicit CallbackScope(std::atomic<int>& count) : count_(count) { count_.fetch_add(1); }
+    ~CallbackScope() { count_.fetch_sub(1); }
+    std::atomic<int>& count_;
+  };
 };
 
 }  // namespace korvane

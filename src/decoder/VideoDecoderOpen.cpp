@@ -7,6 +7,8 @@
 #include "platform/mf/Mferror.h"
 #include "platform/mf/Mfidl.h"
 
+#include <thread>
+
 
 namespace korvane {
 
@@ -25,6 +27,7 @@ VideoDecoder::~VideoDecoder() {
     reader = std::move(Reader);
   }
   reader.Reset();
+  while (CallbacksInFlight.load() != 0) std::this_thread::yield();
 }
 
 HRESULT VideoDecoder::QueryInterface(REFIID iid, void** object) {

@@ -25,6 +25,7 @@ constexpr double kMaxHalfFramesBetweenPoints = 30.0;
 
 HRESULT VideoDecoder::OnReadSample(HRESULT /*status*/, DWORD /*streamIndex*/, DWORD streamFlags, LONGLONG timestamp,
                                    IMFSample* sample) {
+  CallbackScope scope(CallbacksInFlight);
   if (State == DecoderState::Closed) return S_OK;
   Concurrency::critical_section::scoped_lock lock(Lock);
   try {
@@ -45,6 +46,7 @@ HRESULT VideoDecoder::OnReadSample(HRESULT /*status*/, DWORD /*streamIndex*/, DW
 }
 
 HRESULT VideoDecoder::OnFlush(DWORD /*streamIndex*/) {
+  CallbackScope scope(CallbacksInFlight);
   Concurrency::critical_section::scoped_lock lock(Lock);
   try {
     FlushPending = false;
