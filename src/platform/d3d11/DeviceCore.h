@@ -41,6 +41,9 @@ class DeviceCore {
   std::string LastRejection();
 
  private:
+  // While the device is protected: guards every texture's bytes and mapped flag against the
+  // context's calls and ISoftwareTexture writers, and the order of context calls. Taken last:
+  // nothing else is locked while it is held, except statsMutex_.
   std::recursive_mutex lock_;
   std::atomic<bool> protected_{false};
   // The thread inside Enter and its depth; written only by that thread while it holds lock_.
