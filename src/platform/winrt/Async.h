@@ -22,6 +22,7 @@
 #include "platform/winrt/AsyncAction.h"
 #include "platform/winrt/AsyncInterfaces.h"
 #include "platform/winrt/AsyncOperationWithProgress.h"
+#include "platform/winrt/Callback.h"
 #include "platform/winrt/CancellationToken.h"
 #include "platform/winrt/ProgressReporter.h"
 

@@ -1,5 +1,5 @@
-// Events: registration tokens, delegate objects made from lambdas, and the event source that
-// keeps handlers and raises them.
+// Events: registration tokens and the event source that keeps handlers and raises them.
+// Handlers are usually made with Callback (Callback.h).
 //
 //   struct PositionHasChanged : IUnknown {            // a delegate interface
 //     static constexpr GUID kIid{...};
@@ -17,9 +17,9 @@
 // published id of their own.
 #pragma once
 
-#include "platform/com/ComObject.h"
+#include "platform/com/ComPtr.h"
 #include "platform/com/Exceptions.h"
-#include "platform/com/Inspectable.h"
+#include "platform/winrt/Callback.h"
 #include "platform/winrt/TypeIid.h"
 
 #include <cstdint>
@@ -50,52 +50,9 @@ constexpr bool IsDisconnectedHandlerError(HRESULT hr) {
   return hr == RPC_S_SERVER_UNAVAILABLE_HR || hr == RPC_E_DISCONNECTED || hr == JSCRIPT_E_CANTEXECUTE;
 }
 
-namespace detail {
-
-template <class Delegate, class F, class Signature>
-class CallbackObject;
-
-// The delegate object behind Callback: Invoke runs the functor and turns what it does into the
-// call's HRESULT — its returned HRESULT, S_OK for a functor returning void, the code of any
-// exception it throws (no exception crosses the delegate). Agile; the functor runs on the
-// invoking thread, concurrently if invoked concurrently.
-template <class Delegate, class F, class C, class... Args>
-class CallbackObject<Delegate, F, HRESULT (C::*)(Args...)> final : public ComObject<Delegate, IAgileObject> {
- public:
-  explicit CallbackObject(F functor) : functor_(std::move(functor)) {}
-
-  HRESULT Invoke(Args... args) override {
-    try {
-      if constexpr (std::is_void_v<std::invoke_result_t<F&, Args...>>) {
-        functor_(args...);
-        return S_OK;
-      } else {
-        return static_cast<HRESULT>(functor_(args...));
-      }
-    } catch (...) {
-      return HResultFromCurrentException();
-    }
-  }
-
- private:
-  F functor_;
-};
-
-}  // namespace detail
-
 }  // namespace korvane::winrt
 
 namespace Microsoft::WRL {
-
-// Makes a delegate object of interface `Delegate` from a functor taking Invoke's arguments and
-// returning HRESULT (or void). The returned reference is the only one.
-template <class Delegate, class F>
-ComPtr<Delegate> Callback(F&& functor) {
-  using Object = korvane::winrt::detail::CallbackObject<Delegate, std::decay_t<F>, decltype(&Delegate::Invoke)>;
-  ComPtr<Delegate> result;
-  result.Attach(new Object(std::forward<F>(functor)));
-  return result;
-}
 
 // EventSource<Delegate>: the handlers of one event, each with its registration token.
 //
@@ -196,5 +153,4 @@ class EventSource {
 
 }  // namespace Microsoft::WRL
 
-using Microsoft::WRL::Callback;
 using Microsoft::WRL::EventSource;

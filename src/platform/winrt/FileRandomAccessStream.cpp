@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,15 @@ namespace {
 
 // Offsets are off_t; positions beyond its range can be sought to but hold no bytes.
 constexpr UINT64 kMaxOffset = static_cast<UINT64>(std::numeric_limits<off_t>::max());
+
+bool ParentFolderExists(const char* path) {
+  const std::string text(path);
+  const std::size_t slash = text.find_last_of('/');
+  if (slash == std::string::npos) return true;  // the current folder
+  const std::string parent = slash == 0 ? "/" : text.substr(0, slash);
+  struct stat info {};
+  return ::stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
 
 }  // namespace
 
@@ -44,7 +54,10 @@ ComPtr<FileRandomAccessStream> FileRandomAccessStream::Open(const char* path, Fi
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     const int error = errno;
-    ThrowHResult(HResultFromErrno(error), std::string("cannot open '") + path + "'");
+    HRESULT hr = HResultFromErrno(error);
+    // POSIX says ENOENT for a missing folder too; Windows tells the two apart.
+    if (error == ENOENT && !ParentFolderExists(path)) hr = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    ThrowHResult(hr, std::string("cannot open '") + path + "'");
   }
   auto file = std::make_shared<FileHandle>(fd);
   struct stat info {};

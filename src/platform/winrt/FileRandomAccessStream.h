@@ -10,7 +10,8 @@
 // - Seeking past the end is allowed; reads there return 0 bytes, a write there extends the
 //   file. put_Size truncates or extends without moving the position. A read-only stream
 //   refuses WriteAt and put_Size with E_ACCESSDENIED.
-// - File errors are HRESULT_FROM_WIN32 of the Win32 code for the errno (Win32ErrorFromErrno).
+// - File errors are HRESULT_FROM_WIN32 of the Win32 code for the errno (Win32ErrorFromErrno);
+//   a missing folder on the path gives ERROR_PATH_NOT_FOUND, a missing file ERROR_FILE_NOT_FOUND.
 // - After Close every call fails with RO_E_CLOSED (Close itself succeeds again); clones stay
 //   open.
 // - Thread-safe: any method from any thread; mutex_ guards the position and the file share.
