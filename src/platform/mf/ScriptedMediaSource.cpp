@@ -45,6 +45,7 @@ ScriptedMediaSource::ScriptedMediaSource(std::shared_ptr<const ScriptedSource> s
 
 SourceRead ScriptedMediaSource::ReadNext() {
   log_->Add(ScriptedSourceLog::Kind::Read);
+  if (script_->beforeRead) script_->beforeRead();
   const ScriptedFaults& faults = script_->faults;
   SourceRead read;
   if (failed_ || (faults.errorAfterFrames && delivered_ >= *faults.errorAfterFrames)) {

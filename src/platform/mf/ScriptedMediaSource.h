@@ -51,6 +51,9 @@ struct ScriptedSource {
   MediaSourceInfo info;
   std::vector<ScriptedFrame> frames;
   ScriptedFaults faults;
+  // Called on the reader's work thread at the start of every read, before anything is decided:
+  // a test may block here to hold a read outstanding (and release it when it wants the sample).
+  std::function<void()> beforeRead;
 };
 
 // Thread-safe record of the calls the reader made on the source.

@@ -1,0 +1,209 @@
+// Shared pieces of the decoder tests: a device, a listener that records every notification, a
+// scripted video builder, and access to the decoder's private state for the few assertions that
+// need it.
+#pragma once
+
+#include "cache/VideoDecoderCacheManager.h"
+#include "decoder/VideoDecoder.h"
+#include "platform/d3d11/D3D11.h"
+#include "platform/mf/Mfapi.h"
+#include "platform/mf/ScriptedMediaSource.h"
+#include "platform/win32/FileApi.h"
+#include "platform/winrt/Async.h"
+#include "support/TempFolder.h"
+#include "toolkit/GraphicsDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+// Reads the decoder's private members; every read takes the decoder's Lock.
+class VideoDecoderTestAccess {
+ public:
+  template <class F>
+  static auto Locked(VideoDecoder& decoder, F&& f) {
+    Concurrency::critical_section::scoped_lock lock(decoder.Lock);
+    return f(decoder);
+  }
+  static int64_t ScanStep(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.ScanStep; }); }
+  static int64_t ScanBurst(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.ScanBurst; }); }
+  static int64_t Duration(VideoDecoder& d) { return d.Duration.load(); }
+  static int64_t FrameDuration(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.FrameDuration; }); }
+  static bool Loaded(VideoDecoder& d) { return d.Loaded.load(); }
+  static HRESULT SeekAndRead(VideoDecoder& d, int64_t position, bool flushOnFail, bool clamp) {
+    return Locked(d, [&](VideoDecoder& x) { return x.SeekAndRead(position, flushOnFail, clamp); });
+  }
+  static void SetFirstSampleTime(VideoDecoder& d, int64_t t) { d.FirstSampleTime = t; }
+  static ComPtr<ID3D11DeviceContext> Context(VideoDecoder& d) {
+    return Locked(d, [](VideoDecoder& x) { return x.Context; });
+  }
+};
+
+}  // namespace korvane
+
+namespace korvane::test {
+
+constexpr auto kWaitBound = std::chrono::seconds(60);
+
+// Records every notification as a line: "progress 0.25", "initialized", "position 200000",
+// "cached 0", "completed 0 1000000", "error 1".
+class RecordingListener final : public IVideoDecoderListener {
+ public:
+  void OnInitializationProgressChanged(double progress) override {
+    Add("progress " + Format(progress));
+    std::lock_guard<std::mutex> lock(mutex_);
+    progress_.push_back(progress);
+  }
+  void OnDecoderInitialized() override { Add("initialized"); }
+  void OnPositionHasChanged(int64_t position) override { Add("position " + std::to_string(position)); }
+  void OnFrameCached(int64_t position) override { Add("cached " + std::to_string(position)); }
+  void OnCachingCompleted(int64_t start, int64_t end) override {
+    Add("completed " + std::to_string(start) + " " + std::to_string(end));
+  }
+  void OnError(int32_t code) override { Add("error " + std::to_string(code)); }
+
+  std::vector<std::string> Events() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+  }
+  std::vector<double> Progress() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return progress_;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.clear();
+    progress_.clear();
+  }
+  // Waits (bounded) until an event equal to `line`, or starting with `line` when it ends in a
+  // space, has been recorded; returns whether it was.
+  bool WaitFor(const std::string& line) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kWaitBound, [&] {
+      for (const std::string& e : events_)
+        if (Matches(e, line)) return true;
+      return false;
+    });
+  }
+  // Waits until the count of matching events reaches `count`.
+  bool WaitForCount(const std::string& line, size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kWaitBound, [&] {
+      size_t n = 0;
+      for (const std::string& e : events_)
+        if (Matches(e, line)) ++n;
+      return n >= count;
+    });
+  }
+  size_t Count(const std::string& line) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t n = 0;
+    for (const std::string& e : events_)
+      if (Matches(e, line)) ++n;
+    return n;
+  }
+
+ private:
+  static bool Matches(const std::string& event, const std::string& line) {
+    if (!line.empty() && line.back() == ' ') return event.rfind(line, 0) == 0;
+    return event == line;
+  }
+  static std::string Format(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4g", value);
+    return text;
+  }
+  void Add(std::string line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(std::move(line));
+    changed_.notify_all();
+  }
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> events_;
+  std::vector<double> progress_;
+};
+
+// A scripted video of `count` frames of `frameDuration`, a key frame every `keyEvery`; frame i
+// shows luma value i % 256.
+inline mf::ScriptedSource ScriptedVideo(int count, int64_t frameDuration = 400'000, int keyEvery = 1,
+                                        uint32_t width = 64, uint32_t height = 48) {
+  mf::ScriptedSource script;
+  script.info.videoSubtype = MFVideoFormat_H264;
+  script.info.width = width;
+  script.info.height = height;
+  script.info.frameRate = mf::Ratio{static_cast<uint32_t>(10'000'000 / frameDuration), 1};
+  script.info.duration = count * frameDuration;
+  for (int i = 0; i < count; ++i) {
+    mf::ScriptedFrame frame;
+    frame.time = i * frameDuration;
+    frame.duration = frameDuration;
+    frame.keyFrame = i % keyEvery == 0;
+    frame.value = static_cast<uint8_t>(i % 256);
+    script.frames.push_back(frame);
+  }
+  return script;
+}
+
+// The device, the toolkit graphics device, a cache folder and a decoder with a recording
+// listener. Free disk space is pinned to 2 GiB so that the storage cache's decision does not
+// depend on the machine.
+class DecoderFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetDiskFreeSpaceForTesting(uint64_t{2} << 30);
+    ASSERT_EQ(S_OK, D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                                      &device_, nullptr, nullptr));
+    ASSERT_EQ(S_OK, CreateGraphicsDevice(device_.Get(), &graphics_));
+    decoder_ = std::make_shared<VideoDecoder>();
+    listener_ = std::make_shared<RecordingListener>();
+  }
+  void TearDown() override {
+    if (decoder_) decoder_->Close();
+    decoder_.reset();
+    SetDiskFreeSpaceForTesting(std::nullopt);
+  }
+
+  ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> Scripted(const mf::ScriptedSource& script) {
+    ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream;
+    EXPECT_EQ(S_OK, CreateScriptedStream(std::make_shared<mf::ScriptedSource>(script), log_, &stream));
+    return stream;
+  }
+  ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> FileStream(const std::string& path) {
+    ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream;
+    EXPECT_EQ(S_OK, CreateRandomAccessStreamOnFile(path.c_str(), FileAccessMode_Read, IID_PPV_ARGS(&stream)));
+    return stream;
+  }
+  bool Load(ABI::Windows::Storage::Streams::IRandomAccessStream* stream) {
+    return decoder_->Load(listener_, stream, MFVideoFormat_NV12, graphics_.Get());
+  }
+  // Loads, initializes and waits for the end of the scan.
+  void Open(const mf::ScriptedSource& script) {
+    ASSERT_TRUE(Load(Scripted(script).Get()));
+    decoder_->Initialize(Platform::String(cache_.Path()));
+    ASSERT_TRUE(listener_->WaitFor("initialized"));
+  }
+  // Runs a request to completion (the action, then the caching it started).
+  void Request(int64_t relative) {
+    ComPtr<ABI::Windows::Foundation::IAsyncAction> action = decoder_->SetPositionAsync(relative);
+    ASSERT_EQ(S_OK, korvane::winrt::WaitForCompletion(action.Get(), kWaitBound));
+  }
+  std::vector<std::string> LogLines() const { return log_->Lines(); }
+
+  ComPtr<ID3D11Device> device_;
+  ComPtr<Brindle::Tamsel::SceneGraph::IGraphicsDevice> graphics_;
+  TempFolder cache_{"korvane-decoder"};
+  std::shared_ptr<mf::ScriptedSourceLog> log_ = std::make_shared<mf::ScriptedSourceLog>();
+  std::shared_ptr<VideoDecoder> decoder_;
+  std::shared_ptr<RecordingListener> listener_;
+};
+
+}  // namespace korvane::test

@@ -1,0 +1,233 @@
+// Opening a video: sizes, rotation, aspect, frame rate, the device, failures, and the reader
+// primitives' seek retries.
+#include "DecoderTestSupport.h"
+
+#include "platform/mf/Mferror.h"
+#include "support/TestMedia.h"
+
+namespace korvane::test {
+namespace {
+
+using Brindle::Tamsel::SceneGraph::IGraphicsDevice;
+
+class VideoDecoderLoad : public DecoderFixture {};
+
+TEST_F(VideoDecoderLoad, Load_OddNativeSize_OutputRoundedDownToEvenPerDivisor) {
+  mf::ScriptedSource script = ScriptedVideo(10, 400'000, 1, 1919, 1081);
+  ASSERT_TRUE(Load(Scripted(script).Get()));
+  EXPECT_EQ(1919u, decoder_->GetWidthForTesting());
+  EXPECT_EQ(1081u, decoder_->GetHeightForTesting());
+  EXPECT_EQ(1918u, decoder_->GetOutputWidth());
+  EXPECT_EQ(1080u, decoder_->GetOutputHeight());
+  EXPECT_EQ(0u, decoder_->GetRotation());
+  decoder_->SetResolutionDivisor(2);
+  EXPECT_EQ(2u, decoder_->GetResolutionDivisor());
+  EXPECT_EQ(958u, decoder_->GetOutputWidth());
+  EXPECT_EQ(540u, decoder_->GetOutputHeight());
+  decoder_->SetResolutionDivisor(0);  // ignored
+  EXPECT_EQ(2u, decoder_->GetResolutionDivisor());
+  // No pixel aspect in the type: square pixels.
+  EXPECT_EQ(1u, decoder_->GetPixelAspectNumeratorForTesting());
+  EXPECT_EQ(1u, decoder_->GetPixelAspectDenominatorForTesting());
+  EXPECT_EQ(25u, decoder_->GetFrameRateNumeratorForTesting());
+  EXPECT_EQ(1u, decoder_->GetFrameRateDenominatorForTesting());
+  EXPECT_TRUE(listener_->Events().empty());
+}
+
+TEST_F(VideoDecoderLoad, Load_Rotated90_ExchangesWidthAndHeight) {
+  mf::ScriptedSource script = ScriptedVideo(10, 400'000, 1, 64, 48);
+  script.info.rotation = 90;
+  script.info.pixelAspect = mf::Ratio{4, 3};
+  ASSERT_TRUE(Load(Scripted(script).Get()));
+  EXPECT_EQ(90u, decoder_->GetRotation());
+  EXPECT_EQ(48u, decoder_->GetWidthForTesting());
+  EXPECT_EQ(64u, decoder_->GetHeightForTesting());
+  EXPECT_EQ(48u, decoder_->GetOutputWidth());
+  EXPECT_EQ(64u, decoder_->GetOutputHeight());
+  EXPECT_EQ(4u, decoder_->GetPixelAspectNumeratorForTesting());
+  EXPECT_EQ(3u, decoder_->GetPixelAspectDenominatorForTesting());
+}
+
+TEST_F(VideoDecoderLoad, Load_WithoutFrameRate_FailsWithError0) {
+  mf::ScriptedSource script = ScriptedVideo(10);
+  script.info.frameRate.reset();
+  EXPECT_FALSE(Load(Scripted(script).Get()));
+  EXPECT_EQ(std::vector<std::string>{"error 0"}, listener_->Events());
+  EXPECT_THROW(decoder_->GetOutputWidth(), Platform::Exception) << "not loaded";
+}
+
+// A graphics device whose two calls return what a test chooses.
+class FakeGraphicsDevice final : public RuntimeClass<korvane::com::kPlainRuntimeClass, IGraphicsDevice> {
+ public:
+  FakeGraphicsDevice(UINT64 device, UINT64 context, HRESULT result) : device_(device), context_(context), result_(result) {}
+  HRESULT GetD3DDevice(UINT64* device) override {
+    *device = device_;
+    return result_;
+  }
+  HRESULT GetD3DContext(UINT64* context) override {
+    *context = context_;
+    return S_OK;
+  }
+
+ protected:
+  const char* RuntimeClassNameText() const override { return "Test.FakeGraphicsDevice"; }
+
+ private:
+  UINT64 device_, context_;
+  HRESULT result_;
+};
+
+TEST_F(VideoDecoderLoad, Load_UnusableGraphicsDevice_ThrowsBeforeAnyListenerIsInvolved) {
+  auto stream = Scripted(ScriptedVideo(10));
+  const auto realDevice = reinterpret_cast<UINT64>(device_.Get());
+  ComPtr<ID3D11DeviceContext> context;
+  device_->GetImmediateContext(&context);
+  const auto realContext = reinterpret_cast<UINT64>(context.Get());
+
+  struct Case {
+    ComPtr<IGraphicsDevice> device;
+    HRESULT expected;
+  };
+  std::vector<Case> cases;
+  cases.push_back({nullptr, kNotReady});
+  cases.push_back({MakeRuntimeObject<FakeGraphicsDevice>(0, realContext, S_OK), kNotReady});
+  cases.push_back({MakeRuntimeObject<FakeGraphicsDevice>(realDevice, 0, S_OK), kNotReady});
+  cases.push_back({MakeRuntimeObject<FakeGraphicsDevice>(realDevice, realContext, E_ACCESSDENIED), E_ACCESSDENIED});
+  for (const Case& c : cases) {
+    try {
+      decoder_->Load(listener_, stream.Get(), MFVideoFormat_NV12, c.device.Get());
+      ADD_FAILURE() << "Load did not throw";
+    } catch (const Platform::Exception& e) {
+      EXPECT_EQ(c.expected, e.HResult());
+    }
+  }
+  EXPECT_TRUE(listener_->Events().empty());
+  EXPECT_TRUE(log_->Entries().empty());
+}
+
+TEST_F(VideoDecoderLoad, Load_PutsTheDeviceInMultithreadProtectedMode) {
+  ASSERT_TRUE(Load(Scripted(ScriptedVideo(10)).Get()));
+  ComPtr<ID3D10Multithread> multithread;
+  ASSERT_EQ(S_OK, VideoDecoderTestAccess::Context(*decoder_).As(&multithread));
+  EXPECT_TRUE(multithread->GetMultithreadProtected());
+}
+
+TEST_F(VideoDecoderLoad, Load_EachLoadStartsTheMediaPlatformOnceMore) {
+  // Two loads (the second replaces the first reader), one Close: one start-up is left over.
+  while (SUCCEEDED(MFShutdown())) {
+  }
+  ASSERT_TRUE(Load(Scripted(ScriptedVideo(10)).Get()));
+  ASSERT_TRUE(Load(Scripted(ScriptedVideo(10)).Get()));
+  decoder_->Close();
+  EXPECT_EQ(S_OK, MFShutdown());
+  EXPECT_EQ(MF_E_SHUTDOWN, MFShutdown());
+}
+
+TEST_F(VideoDecoderLoad, Load_AfterInitialization_FailsAndChangesNothing) {
+  Open(ScriptedVideo(10));
+  const uint32_t width = decoder_->GetOutputWidth();
+  const int64_t duration = decoder_->GetDuration();
+  listener_->Clear();
+  EXPECT_FALSE(Load(Scripted(ScriptedVideo(20, 400'000, 1, 128, 96)).Get()));
+  EXPECT_EQ(std::vector<std::string>{"error 0"}, listener_->Events());
+  EXPECT_EQ(width, decoder_->GetOutputWidth());
+  EXPECT_EQ(duration, decoder_->GetDuration());
+  EXPECT_TRUE(decoder_->IsInitialized());
+}
+
+class VideoDecoderBadInput : public DecoderFixture, public ::testing::WithParamInterface<BadMediaKind> {};
+
+TEST_P(VideoDecoderBadInput, Load_ReturnsFalseAfterError0) {
+  auto stream = FileStream(BadMediaFile(GetParam()));
+  ASSERT_TRUE(stream);
+  EXPECT_FALSE(Load(stream.Get()));
+  EXPECT_EQ(std::vector<std::string>{"error 0"}, listener_->Events());
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, VideoDecoderBadInput,
+                         ::testing::Values(BadMediaKind::Empty, BadMediaKind::Text, BadMediaKind::AudioOnly,
+                                           BadMediaKind::TruncatedMp4NoIndex));
+
+TEST_F(VideoDecoderLoad, Load_RealFiles_ReportSizeRotationAspectAndRate) {
+  struct Expectation {
+    TestVideoKind kind;
+    uint32_t width, height, rotation, aspectNum, aspectDen;
+  };
+  const Expectation expectations[] = {
+      {TestVideoKind::H264Mp4, 320, 240, 0, 1, 1},
+      {TestVideoKind::Rotated90Mp4, 240, 320, 90, 1, 1},
+      {TestVideoKind::NonSquareMp4, 320, 240, 0, 4, 3},
+      {TestVideoKind::OddSizeWebm, 321, 241, 0, 1, 1},
+  };
+  for (const Expectation& e : expectations) {
+    SCOPED_TRACE(TestVideoKindName(e.kind));
+    auto decoder = std::make_shared<VideoDecoder>();
+    ASSERT_TRUE(decoder->Load(listener_, FileStream(TestVideo(e.kind)).Get(), MFVideoFormat_NV12, graphics_.Get()));
+    EXPECT_EQ(e.width, decoder->GetWidthForTesting());
+    EXPECT_EQ(e.height, decoder->GetHeightForTesting());
+    EXPECT_EQ(e.rotation, decoder->GetRotation());
+    EXPECT_EQ(e.width & ~1u, decoder->GetOutputWidth());
+    EXPECT_EQ(e.height & ~1u, decoder->GetOutputHeight());
+    EXPECT_EQ(e.aspectNum, decoder->GetPixelAspectNumeratorForTesting());
+    EXPECT_EQ(e.aspectDen, decoder->GetPixelAspectDenominatorForTesting());
+    const VideoSpec& spec = TestVideoSpec(e.kind);
+    EXPECT_EQ(static_cast<double>(spec.frameRate.num) / spec.frameRate.den,
+              static_cast<double>(decoder->GetFrameRateNumeratorForTesting()) / decoder->GetFrameRateDenominatorForTesting());
+    decoder->SetResolutionDivisor(2);
+    EXPECT_EQ((e.width / 2) & ~1u, decoder->GetOutputWidth());
+    decoder->Close();
+  }
+  EXPECT_TRUE(listener_->Events().empty());
+}
+
+// SeekAndRead: refused seeks are retried 0.1 s further back, at most 9 times, never before the
+// first sample; with flushOnFail the reader is flushed instead.
+class VideoDecoderSeekAndRead : public DecoderFixture {
+ protected:
+  void OpenRefusing(std::set<int64_t> refused) {
+    mf::ScriptedSource script = ScriptedVideo(100);
+    script.faults.refusedSeeks = std::move(refused);
+    Open(script);
+    log_->Clear();
+  }
+  std::vector<std::string> Seeks(int64_t from, int count) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < count; ++i) lines.push_back("seek " + std::to_string(from - i * 1'000'000));
+    return lines;
+  }
+};
+
+TEST_F(VideoDecoderSeekAndRead, AllRefused_NineRetriesThenFailure) {
+  std::set<int64_t> refused;
+  for (int i = 0; i < 20; ++i) refused.insert(20'000'000 - i * 1'000'000);
+  OpenRefusing(refused);
+  EXPECT_TRUE(FAILED(VideoDecoderTestAccess::SeekAndRead(*decoder_, 20'000'000, false, false)));
+  EXPECT_EQ(Seeks(20'000'000, 10), LogLines());
+}
+
+TEST_F(VideoDecoderSeekAndRead, SecondRetrySucceeds_ReadsFromThere) {
+  OpenRefusing({20'000'000, 19'000'000, 18'000'000});
+  EXPECT_EQ(S_OK, VideoDecoderTestAccess::SeekAndRead(*decoder_, 20'000'000, false, false)) << "read issued";
+  std::vector<std::string> lines = LogLines();
+  lines.resize(std::min<size_t>(lines.size(), 4));
+  EXPECT_EQ(Seeks(20'000'000, 4), lines);
+}
+
+TEST_F(VideoDecoderSeekAndRead, NearTheStart_NeverRetriesBeforeTheFirstSample) {
+  OpenRefusing({1'500'000, 500'000});
+  EXPECT_TRUE(FAILED(VideoDecoderTestAccess::SeekAndRead(*decoder_, 1'500'000, false, false)));
+  EXPECT_EQ(Seeks(1'500'000, 2), LogLines());
+}
+
+TEST_F(VideoDecoderSeekAndRead, FlushOnFail_FlushesInsteadOfRetrying) {
+  OpenRefusing({20'000'000});
+  EXPECT_EQ(S_OK, VideoDecoderTestAccess::SeekAndRead(*decoder_, 20'000'000, true, false));
+  decoder_->Close();
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ("seek 20000000", lines[0]);
+  EXPECT_EQ("flush", lines[1]);
+}
+
+}  // namespace
+}  // namespace korvane::test

@@ -1,0 +1,206 @@
+// Caching around a requested position, through the scripted source.
+#include "DecoderTestSupport.h"
+
+#include <atomic>
+
+namespace korvane::test {
+namespace {
+
+// Holds the source's reads while closed: a read asked for stays outstanding until Open().
+class ReadGate {
+ public:
+  void Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = false;
+    changed_.notify_all();
+  }
+  void Pass() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    waiting_ = true;
+    changed_.notify_all();
+    changed_.wait_for(lock, kWaitBound, [this] { return !closed_; });
+    waiting_ = false;
+  }
+  bool WaitUntilHeld() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kWaitBound, [this] { return waiting_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool closed_ = false;
+  bool waiting_ = false;
+};
+
+class VideoDecoderPositioning : public DecoderFixture {
+ protected:
+  // 100 frames of 0.04 s (4 s), a key frame every 10 frames.
+  void OpenVideo(int keyEvery = 10) {
+    mf::ScriptedSource script = ScriptedVideo(100, 400'000, keyEvery);
+    script.beforeRead = [gate = gate_] { gate->Pass(); };
+    Open(script);
+  }
+  int64_t CursorFrameValue() {
+    ComPtr<ID3D11Texture2D> frame = decoder_->GetFrame(decoder_->GetCurrentFrameTime());
+    return frame ? FirstLumaByte(frame.Get()) : -1;
+  }
+  int FirstLumaByte(ID3D11Texture2D* texture) {
+    D3D11_TEXTURE2D_DESC desc;
+    texture->GetDesc(&desc);
+    desc.Usage = D3D11_USAGE_STAGING;
+    desc.BindFlags = 0;
+    desc.MiscFlags = 0;
+    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    ComPtr<ID3D11Texture2D> staging;
+    EXPECT_EQ(S_OK, device_->CreateTexture2D(&desc, nullptr, &staging));
+    ComPtr<ID3D11DeviceContext> context;
+    device_->GetImmediateContext(&context);
+    context->CopySubresourceRegion(staging.Get(), 0, 0, 0, 0, texture, 0, nullptr);
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    EXPECT_EQ(S_OK, context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped));
+    const int value = static_cast<const uint8_t*>(mapped.pData)[0];
+    context->Unmap(staging.Get(), 0);
+    return value;
+  }
+  // Requests and waits for the caching it starts to complete.
+  void RequestAndWait(int64_t relative) {
+    const size_t before = listener_->Count("completed ");
+    Request(relative);
+    ASSERT_TRUE(listener_->WaitForCount("completed ", before + 1));
+  }
+
+  std::shared_ptr<ReadGate> gate_ = std::make_shared<ReadGate>();
+};
+
+TEST_F(VideoDecoderPositioning, Request_CachesTheWindowAndShowsTheFrame) {
+  OpenVideo();
+  listener_->Clear();
+  RequestAndWait(2'000'000);  // frame 5
+  EXPECT_EQ(5, CursorFrameValue());
+  EXPECT_EQ(2'000'000, decoder_->GetCurrentFrameTime());
+  EXPECT_EQ(1u, listener_->Count("position 2200000")) << "the middle of the frame shown";
+  // Every frame within 0.1 s on either side is cached.
+  auto manager = decoder_->GetCacheManagerForTesting();
+  for (int64_t t = 1'000'000; t <= 3'000'000; t += 400'000) EXPECT_TRUE(manager->IsFrameCached(t)) << t;
+  EXPECT_EQ(DecoderState::Ready, decoder_->GetStateForTesting());
+}
+
+TEST_F(VideoDecoderPositioning, RepeatedRequestOnTheShownFrame_OnlyCompletes) {
+  OpenVideo();
+  RequestAndWait(2'000'000);
+  listener_->Clear();
+  log_->Clear();
+  RequestAndWait(2'000'000);
+  const std::vector<std::string> events = listener_->Events();
+  ASSERT_EQ(1u, events.size());
+  EXPECT_EQ(0u, events[0].rfind("completed ", 0));
+  EXPECT_TRUE(log_->Entries().empty()) << "no read";
+}
+
+TEST_F(VideoDecoderPositioning, RequestsOutsideTheVideo_AreClamped) {
+  OpenVideo();
+  RequestAndWait(-5'000'000);
+  EXPECT_EQ(0, decoder_->GetCurrentFrameTime());
+  RequestAndWait(1'000'000'000'000);
+  EXPECT_EQ(decoder_->GetDuration(), decoder_->GetCurrentFrameTime());
+  EXPECT_EQ(99, CursorFrameValue());
+}
+
+TEST_F(VideoDecoderPositioning, RequestsWhileAReadIsOutstanding_OnlyTheLastIsServed) {
+  OpenVideo();
+  gate_->Close();
+  Request(20'000'000);  // a jump: the read after the seek is held
+  ASSERT_TRUE(gate_->WaitUntilHeld());
+  log_->Clear();
+  Request(30'000'000);  // parked
+  Request(36'000'000);  // replaces the parked request
+  EXPECT_EQ(DecoderState::CachingJump, decoder_->GetStateForTesting());
+  gate_->Open();
+  ASSERT_TRUE(listener_->WaitFor("position 36200000"));
+  ASSERT_TRUE(listener_->WaitFor("completed "));
+  EXPECT_EQ(36'000'000, decoder_->GetCurrentFrameTime());
+  for (const auto& e : log_->Entries()) {
+    if (e.kind == mf::ScriptedSourceLog::Kind::Seek) EXPECT_NE(e.position / 10'000'000, 2) << "30 s never sought";
+  }
+  EXPECT_EQ(0u, listener_->Count("position 30200000"));
+}
+
+TEST_F(VideoDecoderPositioning, NewRequestJustAfterTheReader_ReadsOnWithoutSeeking) {
+  OpenVideo(100);  // one key frame: every seek would land at 0
+  RequestAndWait(20'000'000);
+  log_->Clear();
+  RequestAndWait(21'000'000);
+  EXPECT_EQ(0u, log_->Count(mf::ScriptedSourceLog::Kind::Seek));
+  EXPECT_EQ(0u, log_->Count(mf::ScriptedSourceLog::Kind::Flush));
+  EXPECT_EQ(21'000'000, decoder_->GetCurrentFrameTime());
+}
+
+TEST_F(VideoDecoderPositioning, Window_NearTheStartIsCutAtTheFirstSample) {
+  OpenVideo();
+  RequestAndWait(6'000'000);
+  listener_->Clear();
+  RequestAndWait(400'000);
+  const std::vector<std::string> events = listener_->Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(0u, events.back().rfind("completed 0 ", 0)) << events.back();
+}
+
+TEST_F(VideoDecoderPositioning, Getters_BeforeAndAfterInitialization) {
+  EXPECT_FALSE(decoder_->HasPreviousFrame());
+  EXPECT_FALSE(decoder_->HasNextFrame());
+  EXPECT_EQ(nullptr, decoder_->GetFrame(0).Get());
+  EXPECT_THROW(decoder_->GetDuration(), Platform::Exception);
+  OpenVideo();
+  EXPECT_FALSE(decoder_->HasPreviousFrame());
+  EXPECT_TRUE(decoder_->HasNextFrame());
+  RequestAndWait(2'000'000);
+  EXPECT_TRUE(decoder_->HasPreviousFrame());
+  EXPECT_EQ(1'600'000, decoder_->GetPreviousFrameTime(2'000'000));
+  EXPECT_EQ(2'400'000, decoder_->GetNextFrameTime(2'000'000));
+  EXPECT_EQ(400'000, decoder_->GetCurrentFrameDuration());
+  EXPECT_EQ(400'000, decoder_->GetFrameDuration(2'000'000));
+}
+
+TEST_F(VideoDecoderPositioning, Placeholder_IsOneGreyTextureEvenWhenRacedFor) {
+  OpenVideo();
+  std::vector<ComPtr<ID3D11Texture2D>> results(8);
+  std::vector<std::thread> threads;
+  for (auto& result : results) threads.emplace_back([&] { result = decoder_->GetPlaceholderTexture(); });
+  for (auto& t : threads) t.join();
+  for (const auto& result : results) EXPECT_EQ(results[0].Get(), result.Get());
+  D3D11_TEXTURE2D_DESC desc;
+  results[0]->GetDesc(&desc);
+  EXPECT_EQ(2u, desc.Width);
+  EXPECT_EQ(DXGI_FORMAT_NV12, desc.Format);
+  EXPECT_EQ(0x7F, FirstLumaByte(results[0].Get()));
+}
+
+TEST_F(VideoDecoderPositioning, CloseAndReopen_KeepsCachesAndTimes) {
+  OpenVideo();
+  RequestAndWait(2'000'000);
+  const int64_t duration = decoder_->GetDuration();
+  decoder_->Close();
+  decoder_->Close();  // a second Close returns at once
+  EXPECT_THROW(decoder_->SetPositionAsync(0), Platform::Exception);
+  EXPECT_NE(nullptr, decoder_->GetFrame(2'000'000).Get()) << "caches stay";
+  mf::ScriptedSource script = ScriptedVideo(100, 400'000, 10);
+  ASSERT_TRUE(decoder_->Reopen(Scripted(script).Get(), MFVideoFormat_NV12));
+  EXPECT_EQ(duration, decoder_->GetDuration());
+  EXPECT_FALSE(decoder_->Reopen(Scripted(script).Get(), MFVideoFormat_NV12)) << "still open";
+  RequestAndWait(3'000'000);
+  EXPECT_EQ(3'000'000, decoder_->GetCurrentFrameTime());
+}
+
+TEST_F(VideoDecoderPositioning, Close_BeforeAnyLoad_MarksClosed) {
+  decoder_->Close();
+  EXPECT_EQ(DecoderState::Closed, decoder_->GetStateForTesting());
+  EXPECT_THROW(decoder_->SetPositionAsync(0), Platform::Exception);
+}
+
+}  // namespace
+}  // namespace korvane::test
