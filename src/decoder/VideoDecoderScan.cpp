@@ -127,7 +127,14 @@ void VideoDecoder::OnSample(int64_t timestamp, ComPtr<IMFSample>& sample) {
       if (scanNeeded) {
         const int64_t frames = (Duration - FirstSampleTime) / FrameDuration;
         const int64_t wanted = std::min(frames, kScanParts);
-        const auto [cached, hasSpace] = CacheManager->GetScanCounts();
+        size_t cached = 0;
+        bool hasSpace = false;
+        {
+          // The record counts, not the caches' GetSize; read under the manager's lock.
+          Concurrency::critical_section::scoped_lock cacheLock(CacheManager->Lock);
+          cached = CacheManager->MemoryCache->Frames.size() + CacheManager->StorageCache->Frames.size();
+          hasSpace = CacheManager->StorageCache->HasSpace;
+        }
         scanNeeded = hasSpace && static_cast<int64_t>(cached) < wanted - kCachedMargin;
       }
       if (!scanNeeded) {
