@@ -1,0 +1,221 @@
+#include "cache/VideoDecoderCacheManager.h"
+
+#include "module/Stopwatch.h"
+#include "platform/com/Exceptions.h"
+#include "platform/com/Guid.h"
+#include "platform/mf/Mfapi.h"
+
+#include <algorithm>
+#include <mutex>
+#include <utility>
+
+namespace korvane {
+
+VideoDecoderCacheManager::VideoDecoderCacheManager(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context,
+                                                   Platform::String cacheFolderPath)
+    : EvictionHandler([this](ComPtr<ID3D11Texture2D>& texture, int64_t time, int64_t duration, bool flag) {
+        OnFrameEvicted(texture, time, duration, flag);
+      }),
+      Device(std::move(device)),
+      Context(std::move(context)) {
+  if (!Device) throw Platform::InvalidArgumentException("VideoDecoderCacheManager: the device is null");
+  if (!Context) throw Platform::InvalidArgumentException("VideoDecoderCacheManager: the device context is null");
+  MemoryCache = std::make_shared<VideoDecoderCache>(Device, Context, EvictionHandler);
+  StorageCache = std::make_shared<VideoDecoderStorageCache>(Device, Context, std::move(cacheFolderPath));
+}
+
+VideoDecoderCacheManager::~VideoDecoderCacheManager() {
+  std::lock_guard lock(Lock);
+  // Hand every frame still in memory to the disk. A Direct3D failure while storing (the only
+  // thing that can throw here) ends the hand-over; the remaining frames are then dropped.
+  try {
+    MemoryCache->Clear();
+  } catch (...) {
+  }
+  // The records go, the files stay: the next cache for this folder deletes them.
+  StorageCache->Clear();
+  MemoryCache.reset();
+  StorageCache.reset();
+  while (!TexturePool.empty()) TexturePool.pop_front();
+}
+
+void VideoDecoderCacheManager::CaptureFrameDescription(IMFSample* sample) {
+  DWORD bufferCount = 0;
+  ThrowIfFailed(sample->GetBufferCount(&bufferCount));
+  ComPtr<IMFMediaBuffer> buffer;
+  if (bufferCount <= 1) {
+    ThrowIfFailed(sample->GetBufferByIndex(0, &buffer));
+  } else {
+    ThrowIfFailed(sample->ConvertToContiguousBuffer(&buffer));
+  }
+  ComPtr<IMFDXGIBuffer> dxgiBuffer;
+  ThrowIfFailed(buffer.As(&dxgiBuffer));
+  ComPtr<ID3D11Texture2D> texture;
+  ThrowIfFailed(dxgiBuffer->GetResource(IID_PPV_ARGS(&texture)));
+  D3D11_TEXTURE2D_DESC desc{};
+  texture->GetDesc(&desc);
+  // Cache textures are plain GPU textures the renderer samples, whatever the decoder's were.
+  desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+  desc.Usage = D3D11_USAGE_DEFAULT;
+  desc.ArraySize = 1;
+  desc.MiscFlags = D3D11_RESOURCE_MISC_SHARED;
+  FrameTextureDesc = desc;
+}
+
+bool VideoDecoderCacheManager::AddFrame(ComPtr<IMFSample>& sample, int64_t time, int64_t duration) {
+  if (!sample) throw Platform::InvalidArgumentException("VideoDecoderCacheManager::AddFrame: the sample is null");
+  std::lock_guard lock(Lock);
+  if (FrameTextureDesc.ArraySize == 0) CaptureFrameDescription(sample.Get());
+
+  // Both bounds of the memory window are inclusive.
+  VideoDecoderCacheBase* target = nullptr;
+  if (TimeDistance(time, Position) <= static_cast<uint64_t>(kMemoryWindow)) {
+    if (!MemoryCache->Contains(time)) target = MemoryCache.get();
+  } else if (!StorageCache->Contains(time)) {
+    target = StorageCache.get();
+  }
+  if (target == nullptr) return false;
+
+  ComPtr<ID3D11Texture2D> texture;
+  AcquireTexture(texture);
+  if (!texture) return false;
+
+  {
+    // The copy stays texture to texture; the media buffer is only the sample's way in.
+    ComPtr<IMFMediaBuffer> buffer;
+    ThrowIfFailed(MFCreateDXGISurfaceBuffer(uuidof<ID3D11Texture2D>(), texture.Get(), 0, FALSE, &buffer));
+    ThrowIfFailed(sample->CopyToBuffer(buffer.Get()));
+  }
+
+  if (target->Add(texture, time, duration, false)) {
+    // The memory cache holds its own reference; the storage cache copied the frame out.
+    texture.Reset();
+    return true;
+  }
+  RecycleTexture(texture);
+  return false;
+}
+
+bool VideoDecoderCacheManager::IsFrameCached(int64_t t) {
+  std::lock_guard lock(Lock);
+  return MemoryCache->Contains(t) || StorageCache->Contains(t);
+}
+
+void VideoDecoderCacheManager::GetFrame(ComPtr<ID3D11Texture2D>& frame, int64_t t) {
+  std::lock_guard lock(Lock);
+  frame = MemoryCache->FindTexture(t);
+  if (!frame && StorageCache->Contains(t)) {
+    LoadTexture(t);
+    frame = MemoryCache->FindTexture(t);
+  }
+}
+
+ComPtr<ID3D11Texture2D> VideoDecoderCacheManager::GetFrame(int64_t t) {
+  ComPtr<ID3D11Texture2D> frame;
+  GetFrame(frame, t);
+  return frame;
+}
+
+int64_t VideoDecoderCacheManager::GetCurrentFrameTime() {
+  std::lock_guard lock(Lock);
+  return MemoryCache->GetCursorTime();
+}
+
+int64_t VideoDecoderCacheManager::GetCurrentFrameDuration() {
+  std::lock_guard lock(Lock);
+  return MemoryCache->GetCursorDuration();
+}
+
+int64_t VideoDecoderCacheManager::GetFrameDuration(int64_t t) {
+  std::lock_guard lock(Lock);
+  const int64_t duration = MemoryCache->GetDuration(t);
+  return duration < 1 ? StorageCache->GetDuration(t) : duration;
+}
+
+bool VideoDecoderCacheManager::SetPosition(int64_t t) {
+  std::lock_guard lock(Lock);
+  Position = t;
+  bool result = false;
+  MemoryCache->MoveCursor(t);
+  StorageCache->MoveCursor(t);
+
+  const auto memoryFrame = MemoryCache->Cursor;
+  const auto storageFrame = StorageCache->Cursor;
+  const bool hasMemory = memoryFrame != MemoryCache->Frames.end();
+  const bool hasStorage = storageFrame != StorageCache->Frames.end();
+
+  if (hasMemory && memoryFrame->ContainsTime(t)) {
+    result = true;
+  } else {
+    const int64_t storageTime = hasStorage ? storageFrame->Time : -1;
+    // Load when the disk has the frame at t, when memory has nothing usable, or when the disk
+    // frame is strictly nearer; on a tie memory wins and nothing is read.
+    const bool load = (hasStorage && storageFrame->ContainsTime(t)) || !hasMemory || memoryFrame->Time < 0 ||
+                      TimeDistance(t, storageTime) < TimeDistance(t, memoryFrame->Time);
+    if (load) {
+      LoadTexture(storageTime);
+      result = MemoryCache->MoveCursor(t);
+    }
+  }
+
+  // Only the frames around the memory cursor stay in memory; the rest go to disk.
+  const int64_t cursorTime = MemoryCache->GetCursorTime();
+  MemoryCache->RemoveBefore(SaturatingSubtract(cursorTime, kMemoryWindow));
+  MemoryCache->RemoveAfter(SaturatingAdd(cursorTime, kMemoryWindow));
+  return result;
+}
+
+int64_t VideoDecoderCacheManager::GetPreviousFrameTime(int64_t t) {
+  std::lock_guard lock(Lock);
+  const int64_t previous = MemoryCache->GetPreviousTime(t);
+  return previous == -1 ? StorageCache->GetPreviousTime(t) : previous;
+}
+
+int64_t VideoDecoderCacheManager::GetNextFrameTime(int64_t t) {
+  std::lock_guard lock(Lock);
+  const int64_t next = MemoryCache->GetNextTime(t);
+  return next == -1 ? StorageCache->GetNextTime(t) : next;
+}
+
+int64_t VideoDecoderCacheManager::GetCachedRangeEnd(int64_t t, int64_t limit) {
+  std::lock_guard lock(Lock);
+  return std::max(MemoryCache->GetContiguousEnd(t, limit), StorageCache->GetContiguousEnd(t, limit));
+}
+
+void VideoDecoderCacheManager::LoadTexture(int64_t t) {
+  ComPtr<ID3D11Texture2D> texture;
+  AcquireTexture(texture);
+  if (!texture) return;
+  Korvane::Native::MeasureTime(true, false, Platform::String());
+  int64_t time = 0;
+  int64_t duration = 0;
+  bool flag = false;
+  const bool loaded = StorageCache->LoadFrame(t, texture, time, duration, flag);
+  if (!loaded || !MemoryCache->Add(texture, time, duration, flag)) RecycleTexture(texture);
+  Korvane::Native::MeasureTime(false, true, "LoadTexture");
+}
+
+void VideoDecoderCacheManager::OnFrameEvicted(ComPtr<ID3D11Texture2D>& texture, int64_t time, int64_t duration,
+                                              bool flag) {
+  if (!texture || duration <= 0) return;
+  StorageCache->Add(texture, time, duration, flag);
+  if (texture) {
+    // Taken out of the evicting cache's hands: the texture is reused for the next frame.
+    RecycleTexture(texture);
+    texture.Reset();
+  }
+}
+
+void VideoDecoderCacheManager::AcquireTexture(ComPtr<ID3D11Texture2D>& texture) {
+  texture.Reset();
+  if (!TexturePool.empty()) {
+    texture = std::move(TexturePool.front());
+    TexturePool.pop_front();
+  } else if (FrameTextureDesc.ArraySize != 0) {
+    ThrowIfFailed(Device->CreateTexture2D(&FrameTextureDesc, nullptr, &texture));
+  }
+}
+
+void VideoDecoderCacheManager::RecycleTexture(ComPtr<ID3D11Texture2D>& texture) { TexturePool.push_back(texture); }
+
+}  // namespace korvane

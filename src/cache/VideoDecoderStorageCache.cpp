@@ -1,0 +1,336 @@
+#include "cache/VideoDecoderStorageCache.h"
+
+#include "module/FolderUtilities.h"
+#include "platform/com/Exceptions.h"
+#include "platform/win32/Win32.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace korvane {
+namespace {
+
+// The component has no log: diagnostic texts are composed where something notable happens and
+// then dropped. Keeping the composition (rather than deleting it) keeps the cost and the
+// failure behaviour (an allocation that can throw) of the original in the same places.
+void Diagnose(const std::string& text) { static_cast<void>(text); }
+
+std::string Number(int64_t value) { return std::to_string(value); }
+
+// "<text>: errno=<e>, result=<r>, ferror=<f>"
+std::string FileErrorText(std::string_view text, int error, int64_t result, int indicator) {
+  return std::string(text) + ": errno=" + Number(error) + ", result=" + Number(result) + ", ferror=" + Number(indicator);
+}
+
+// One open cache file. Close() reports fclose's result and the stream's error indicator read
+// just before closing; the destructor closes a file still open and ignores the outcome.
+class CacheFile {
+ public:
+  CacheFile(const Platform::String& path, const char* mode, int share) : file_(_wfsopen(path.Data(), mode, share)) {}
+  ~CacheFile() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  CacheFile(const CacheFile&) = delete;
+  CacheFile& operator=(const CacheFile&) = delete;
+
+  explicit operator bool() const { return file_ != nullptr; }
+  FILE* Get() const { return file_; }
+
+  // Closes; composes `text` with the details when fclose fails.
+  void Close(std::string_view text) {
+    const int indicator = std::ferror(file_);
+    const int result = std::fclose(std::exchange(file_, nullptr));
+    if (result != 0) Diagnose(FileErrorText(text, errno, result, indicator));
+  }
+
+ private:
+  FILE* file_;
+};
+
+// A mapping of the staging texture for the length of one transfer. Map failures throw the
+// platform exception for their HRESULT; the destructor always unmaps.
+class StagingMapping {
+ public:
+  StagingMapping(ID3D11DeviceContext* context, ID3D11Texture2D* texture, D3D11_MAP type)
+      : context_(context), texture_(texture) {
+    ThrowIfFailed(context_->Map(texture_, 0, type, 0, &mapped_));
+  }
+  ~StagingMapping() { context_->Unmap(texture_, 0); }
+  StagingMapping(const StagingMapping&) = delete;
+  StagingMapping& operator=(const StagingMapping&) = delete;
+
+  uint8_t* Data() const { return static_cast<uint8_t*>(mapped_.pData); }
+  size_t Size() const { return mapped_.DepthPitch; }
+
+ private:
+  ID3D11DeviceContext* context_;
+  ID3D11Texture2D* texture_;
+  D3D11_MAPPED_SUBRESOURCE mapped_{};
+};
+
+void WriteLittleEndian32(uint8_t* out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+std::string DescribeTexture(const D3D11_TEXTURE2D_DESC& desc) {
+  return Number(desc.Width) + " x " + Number(desc.Height) + " format " + Number(desc.Format);
+}
+
+}  // namespace
+
+VideoDecoderStorageCache::VideoDecoderStorageCache(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context,
+                                                   Platform::String folderPath)
+    : VideoDecoderCacheBase(std::move(device), std::move(context)) {
+  // The folder path gets its separator appended even when it already ends with one: "a/" gives
+  // "a//", which names the same folder.
+  CacheFolder = folderPath + "/";
+  PrecacheDataPath = CacheFolder + "precache.data";
+  PrepareFolder(folderPath);
+  FrameByteSize = static_cast<uint32_t>(Width * Height * 3) / 2;
+}
+
+VideoDecoderStorageCache::~VideoDecoderStorageCache() {
+  StagingTexture.Reset();
+  ReadBuffer.reset();
+}
+
+bool VideoDecoderStorageCache::IsOwnableFolderPath(const Platform::String& folderPath) {
+  const std::string_view path = folderPath.View();
+  // A NUL would cut the path short where the file calls read it, naming some other folder.
+  if (path.empty() || path.find('\0') != std::string_view::npos) return false;
+  const bool absolute = path.front() == '/';
+  std::vector<std::string_view> components;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view component = path.substr(start, end - start);
+    if (component.empty() || component == ".") {
+      // Repeated separators and "." name the same folder.
+    } else if (component == ".." && !components.empty() && components.back() != "..") {
+      components.pop_back();
+    } else if (component == ".." && absolute) {
+      // ".." of the root is the root.
+    } else {
+      components.push_back(component);
+    }
+    start = end + 1;
+  }
+  // Nothing left: the root (absolute) or the working folder (relative). Only ".." left: a
+  // folder that holds the working folder. None of them is a folder the cache may wipe.
+  return std::any_of(components.begin(), components.end(), [](std::string_view c) { return c != ".."; });
+}
+
+void VideoDecoderStorageCache::PrepareFolder(const Platform::String& folderPath) {
+  if (!IsOwnableFolderPath(folderPath)) {
+    Diagnose("Refused cache folder: \"" + folderPath.Str() + "\"");
+    HasSpace = false;
+    return;
+  }
+  WIN32_FILE_ATTRIBUTE_DATA attributes{};
+  if (GetFileAttributesExW(CacheFolder.Data(), GetFileExInfoStandard, &attributes) &&
+      (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    Korvane::Native::DeleteFolder(CacheFolder);
+  }
+  // Fails harmlessly when the folder survived the delete or its parent is missing; every file
+  // open then fails and is dropped with its diagnostic.
+  CreateDirectoryW(CacheFolder.Data(), nullptr);
+
+  // Decided once: a disk that is nearly full at the start is never written to.
+  ULARGE_INTEGER freeBytes{};
+  HasSpace = GetDiskFreeSpaceExW(CacheFolder.Data(), &freeBytes, nullptr, nullptr) &&
+             freeBytes.QuadPart >= kMinimumFreeSpace;
+}
+
+uint64_t VideoDecoderStorageCache::GetSize() {
+  throw Platform::NotImplementedException(
+      "VideoDecoderStorageCache::GetSize: the application's temporary folder is not available on this platform");
+}
+
+bool VideoDecoderStorageCache::Add(ComPtr<ID3D11Texture2D>& texture, int64_t time, int64_t duration, bool flag) {
+  if (!texture) throw Platform::InvalidArgumentException("VideoDecoderStorageCache::Add: the texture is null");
+  // The budget is an estimate from the record count; once reached, storing stops for good.
+  if (static_cast<uint64_t>(Frames.size()) * FrameByteSize >= kDiskBudget) HasSpace = false;
+  if (!HasSpace) return false;
+  if (Contains(time)) return false;
+
+  D3D11_TEXTURE2D_DESC desc{};
+  texture->GetDesc(&desc);
+  const bool first = !StagingTexture;
+  if (desc.Format != DXGI_FORMAT_NV12 || (!first && (desc.Width != Width || desc.Height != Height))) {
+    throw Platform::InvalidArgumentException("VideoDecoderStorageCache::Add: the frame texture is " +
+                                             DescribeTexture(desc) + ", not NV12 " + Number(Width) + " x " +
+                                             Number(Height));
+  }
+
+  Diagnose("Caching at [" + Number(time) + "]");
+  const CachedFrame record(nullptr, time, duration, false,
+                           CacheFolder + (Number(time) + "_" + Number(duration) + "_" + (flag ? "1" : "0") + ".tmp"));
+  Frames.insert(record);
+
+  if (first) {
+    Width = desc.Width;
+    Height = desc.Height;
+    FrameByteSize = static_cast<uint32_t>(Width * Height * 3) / 2;
+    // Without the frame size beside them the files cannot be told apart from garbage, so the
+    // frame is not recorded; its file is still written below.
+    if (!WritePrecacheData()) EraseEquivalent(record);
+  }
+
+  EnsureStagingTexture();
+  Context->CopySubresourceRegion(StagingTexture.Get(), 0, 0, 0, 0, texture.Get(), 0, nullptr);
+  StagingMapping mapping(Context.Get(), StagingTexture.Get(), D3D11_MAP_READ);
+  if (FrameFileSize == 0) FrameFileSize = mapping.Size();
+
+  CacheFile file(record.FilePath, "wb", _SH_DENYRW);
+  if (!file) {
+    Diagnose("Couldn't open a file: errno=" + Number(errno));
+    EraseEquivalent(record);
+    return true;
+  }
+  // The file is the mapped subresource as it is, padding included: no conversion on the way.
+  const size_t written = std::fwrite(mapping.Data(), 1, mapping.Size(), file.Get());
+  if (written != mapping.Size()) {
+    // The record stays: the next load of it finds the file short and drops it then.
+    Diagnose(FileErrorText("Couldn't write a file", errno, static_cast<int64_t>(written), std::ferror(file.Get())));
+  }
+  file.Close("Couldn't close a file");
+  return true;
+}
+
+bool VideoDecoderStorageCache::WritePrecacheData() {
+  CacheFile file(PrecacheDataPath, "wb", _SH_DENYRW);
+  if (!file) {
+    Diagnose("Couldn't open a precache data file: errno=" + Number(errno));
+    return false;
+  }
+  uint8_t bytes[4];
+  WriteLittleEndian32(bytes, Width);
+  size_t count = std::fwrite(bytes, sizeof bytes, 1, file.Get());
+  if (count != 1) {
+    Diagnose(FileErrorText("Couldn't write a precache data file (width)", errno, static_cast<int64_t>(count),
+                           std::ferror(file.Get())));
+  }
+  WriteLittleEndian32(bytes, Height);
+  count = std::fwrite(bytes, sizeof bytes, 1, file.Get());
+  if (count != 1) {
+    Diagnose(FileErrorText("Couldn't write a precache data file (height)", errno, static_cast<int64_t>(count),
+                           std::ferror(file.Get())));
+  }
+  file.Close("Couldn't close a precache data file");
+  return true;
+}
+
+void VideoDecoderStorageCache::EnsureStagingTexture() {
+  if (StagingTexture) return;
+  D3D11_TEXTURE2D_DESC desc{};
+  desc.Width = Width;
+  desc.Height = Height;
+  desc.MipLevels = 1;
+  desc.ArraySize = 1;
+  desc.Format = DXGI_FORMAT_NV12;
+  desc.SampleDesc = {1, 0};
+  desc.Usage = D3D11_USAGE_STAGING;
+  desc.BindFlags = 0;
+  desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE;
+  desc.MiscFlags = 0;
+  ThrowIfFailed(Device->CreateTexture2D(&desc, nullptr, &StagingTexture));
+}
+
+void VideoDecoderStorageCache::Clear() { EraseAll(); }
+
+void VideoDecoderStorageCache::RemoveBefore(int64_t /*time*/) {}
+
+void VideoDecoderStorageCache::RemoveAfter(int64_t /*time*/) {}
+
+bool VideoDecoderStorageCache::LoadFrame(int64_t t, const ComPtr<ID3D11Texture2D>& texture, int64_t& time,
+                                         int64_t& duration, bool& flag) {
+  if (!texture) throw Platform::InvalidArgumentException("VideoDecoderStorageCache::LoadFrame: the texture is null");
+  const auto record = FindMatching(t);
+  if (record == Frames.end()) return false;
+
+  D3D11_TEXTURE2D_DESC desc{};
+  texture->GetDesc(&desc);
+  if (desc.Format != DXGI_FORMAT_NV12 || desc.Width != Width || desc.Height != Height) {
+    throw Platform::InvalidArgumentException("VideoDecoderStorageCache::LoadFrame: the target texture is " +
+                                             DescribeTexture(desc) + ", not NV12 " + Number(Width) + " x " +
+                                             Number(Height));
+  }
+
+  WIN32_FILE_ATTRIBUTE_DATA attributes{};
+  if (!GetFileAttributesExW(record->FilePath.Data(), GetFileExInfoStandard, &attributes) ||
+      (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    Diagnose("File doesn't exists anymore: errno=" + Number(errno) + ", LastError=" + Number(GetLastError()));
+    Erase(record);
+    return false;
+  }
+  CacheFile file(record->FilePath, "rb", _SH_DENYWR);
+  if (!file) {
+    Diagnose("Couldn't open a file: errno=" + Number(errno));
+    Erase(record);
+    return false;
+  }
+
+  if (ReadSize == 0) {
+    // A whole frame file is the staging mapping's size, known from the first store. Only a
+    // cache that has mapped nothing yet falls back to the file's own length.
+    size_t size = FrameFileSize;
+    if (size == 0) {
+      const int64_t length = _fseeki64(file.Get(), 0, SEEK_END) == 0 ? _ftelli64(file.Get()) : -1;
+      if (length <= 0 || _fseeki64(file.Get(), 0, SEEK_SET) != 0) {
+        Diagnose("Couldn't measure a file: errno=" + Number(errno) + ", length=" + Number(length));
+        file.Close("Couldn't close a file");
+        Erase(record);
+        return false;
+      }
+      size = static_cast<size_t>(length);
+    }
+    ReadSize = size;
+  }
+  if (!ReadBuffer) {
+    ReadBuffer.reset(new (std::nothrow) uint8_t[ReadSize]);
+    if (!ReadBuffer) {
+      Diagnose("DataBuffer is empty!");
+      return false;
+    }
+  }
+
+  const size_t count = std::fread(ReadBuffer.get(), 1, ReadSize, file.Get());
+  if (count != ReadSize) {
+    // The buffer's tail still holds an earlier frame: this file is not a frame.
+    Diagnose(FileErrorText("Couldn't read a file", errno, static_cast<int64_t>(count), std::ferror(file.Get())));
+    file.Close("Couldn't close a file");
+    Erase(record);
+    return false;
+  }
+  file.Close("Couldn't close a file");
+
+  EnsureStagingTexture();
+  {
+    StagingMapping mapping(Context.Get(), StagingTexture.Get(), D3D11_MAP_WRITE);
+    if (ReadSize < mapping.Size()) {
+      // Too little to fill the frame: the staging memory's tail would show an earlier frame.
+      Diagnose("Couldn't load a file: size=" + Number(static_cast<int64_t>(ReadSize)) +
+               ", DepthPitch=" + Number(static_cast<int64_t>(mapping.Size())));
+      Erase(record);
+      return false;
+    }
+    // A longer file (not one this cache wrote) never spills past the mapped memory.
+    std::memcpy(mapping.Data(), ReadBuffer.get(), mapping.Size());
+  }
+  Context->CopySubresourceRegion(texture.Get(), 0, 0, 0, 0, StagingTexture.Get(), 0, nullptr);
+
+  time = record->Time;
+  duration = record->Duration;
+  flag = record->Flag;
+  return true;
+}
+
+}  // namespace korvane
