@@ -1,0 +1,162 @@
+#include "module/Stopwatch.h"
+
+#include "platform/win32/PerformanceCounter.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Korvane::Native::MeasureTime;
+
+constexpr int64_t kTicksPerMillisecond = 10'000;
+
+class StopwatchTest : public ::testing::Test {
+ protected:
+  void TearDown() override { SetPerformanceCounterForTesting(std::nullopt); }
+
+  // Takes a start mark at counter value `startTicks` and stops at `stopTicks`.
+  static int32_t Measure(int64_t startTicks, int64_t stopTicks) {
+    SetPerformanceCounterForTesting(startTicks);
+    EXPECT_EQ(0, MeasureTime(true, false, ""));
+    SetPerformanceCounterForTesting(stopTicks);
+    return MeasureTime(false, false, "");
+  }
+};
+
+// The stopwatch's state lives for the whole process and is read on the first call only, so the
+// first-call rules are checked in a fresh process: the death-test child re-runs this binary
+// with only the one test, before anything else has touched the stopwatch. The child exits 0
+// when every check held and prints what went wrong otherwise.
+class StopwatchFirstCallTest : public StopwatchTest {
+ protected:
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+[[noreturn]] void ExitWith(bool passed, const char* what) {
+  if (!passed) std::cerr << "failed: " << what << std::endl;
+  std::_Exit(passed ? 0 : 1);
+}
+
+TEST_F(StopwatchFirstCallTest, FirstCallStart_ReturnsZeroAndLaterStopsMeasure) {
+  EXPECT_EXIT(
+      {
+        SetPerformanceCounterForTesting(5 * kTicksPerMillisecond);
+        const int32_t started = MeasureTime(true, false, "");
+        SetPerformanceCounterForTesting(8 * kTicksPerMillisecond);
+        const int32_t stopped = MeasureTime(false, true, "first");
+        ExitWith(started == 0 && stopped == 3, "start returns 0, stop 3 ms later returns 3");
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(StopwatchFirstCallTest, FirstCallStop_ReadsFrequencyAndMeasuresFromCounterZero) {
+  EXPECT_EXIT(
+      {
+        // Without the frequency the figure would be a division by zero (INT32_MIN).
+        SetPerformanceCounterForTesting(15'000);
+        ExitWith(MeasureTime(false, false, "") == 1, "1.5 ms after counter 0 gives 1");
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(StopwatchFirstCallTest, FirstCallStop_HugeCounterGivesIntegerIndefinite) {
+  EXPECT_EXIT(
+      {
+        // 30 days of uptime: more milliseconds than 32 bits hold.
+        SetPerformanceCounterForTesting(int64_t{30} * 24 * 3600 * 1000 * kTicksPerMillisecond);
+        ExitWith(MeasureTime(false, false, "") == INT32_MIN, "out of range gives INT32_MIN");
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+struct ElapsedCase {
+  int64_t startTicks;
+  int64_t stopTicks;
+  int32_t milliseconds;
+};
+void PrintTo(const ElapsedCase& c, std::ostream* os) {
+  *os << c.startTicks << " → " << c.stopTicks << " ticks = " << c.milliseconds << " ms";
+}
+
+class StopwatchElapsedTest : public StopwatchTest, public ::testing::WithParamInterface<ElapsedCase> {};
+
+TEST_P(StopwatchElapsedTest, Stop_TruncatesTowardZero) {
+  EXPECT_EQ(GetParam().milliseconds, Measure(GetParam().startTicks, GetParam().stopTicks));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Figures, StopwatchElapsedTest,
+    ::testing::Values(ElapsedCase{1'000, 1'000, 0}, ElapsedCase{1'000, 16'000, 1},     // 1.5 ms
+                      ElapsedCase{1'000, 10'999, 0}, ElapsedCase{1'000, 11'000, 1},    // 0.9999 / 1 ms
+                      ElapsedCase{100'000, 85'000, -1},                                 // -1.5 ms
+                      ElapsedCase{0, 21'474'836'479'999, INT32_MAX},                    // 2147483647.9999 ms
+                      ElapsedCase{0, 21'474'836'480'000, INT32_MIN},                    // 2^31 ms
+                      ElapsedCase{21'474'836'490'000, 0, INT32_MIN},                    // below -2^31 ms
+                      ElapsedCase{INT64_MIN, INT64_MAX, 0},                             // wraps, no overflow
+                      ElapsedCase{-50'000, 0, 5}));
+
+TEST_F(StopwatchTest, Start_OverwritesEarlierMark) {
+  SetPerformanceCounterForTesting(0);
+  MeasureTime(true, false, "");
+  SetPerformanceCounterForTesting(40 * kTicksPerMillisecond);
+  MeasureTime(true, false, "");
+  SetPerformanceCounterForTesting(47 * kTicksPerMillisecond);
+  EXPECT_EQ(7, MeasureTime(false, false, ""));
+  // A stop leaves the mark alone: the next stop measures from the same start.
+  SetPerformanceCounterForTesting(50 * kTicksPerMillisecond);
+  EXPECT_EQ(10, MeasureTime(false, false, ""));
+}
+
+TEST_F(StopwatchTest, StopWithLog_ReturnsSameFigureAndReleasesText) {
+  const Platform::String label("LoadTexture");
+  const int64_t liveBefore = WindowsStringLiveCountForTesting();
+  EXPECT_EQ(12, Measure(0, 125'000));
+  SetPerformanceCounterForTesting(125'000);
+  EXPECT_EQ(12, MeasureTime(false, true, label));
+  EXPECT_EQ(liveBefore, WindowsStringLiveCountForTesting());
+}
+
+TEST_F(StopwatchTest, Stop_AfterBusyWaitOnRealClockGivesElapsedMilliseconds) {
+  LARGE_INTEGER before{}, started{}, now{}, after{};
+  QueryPerformanceCounter(&before);
+  ASSERT_EQ(0, MeasureTime(true, false, ""));
+  QueryPerformanceCounter(&started);
+  do {
+    QueryPerformanceCounter(&now);
+  } while (now.QuadPart - started.QuadPart < 15'000);
+  const int32_t measured = MeasureTime(false, false, "");
+  QueryPerformanceCounter(&after);
+  // The mark lies between `before` and `started`; the stop reading between `now` and `after`.
+  EXPECT_GE(measured, 1);
+  EXPECT_LE(measured, (after.QuadPart - before.QuadPart) / kTicksPerMillisecond);
+}
+
+TEST_F(StopwatchTest, MeasureTime_ConcurrentCallsAreRaceFree) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 2'000;
+  std::atomic<int> badFigures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kRounds; ++i) {
+        if (MeasureTime(true, false, "") != 0) ++badFigures;
+        // Another thread's newer mark may land between this thread's counter read and its
+        // mark read, so a stop may see a small negative figure (larger when the thread is
+        // preempted in between); never a wild one.
+        const int32_t elapsed = MeasureTime(false, true, "worker");
+        if (elapsed < -1'000 || elapsed > 60'000) ++badFigures;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(0, badFigures.load());
+}
+
+}  // namespace

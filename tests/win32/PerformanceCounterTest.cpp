@@ -1,0 +1,52 @@
+#include "platform/win32/LastError.h"
+#include "platform/win32/PerformanceCounter.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class PerformanceCounterTest : public ::testing::Test {
+ protected:
+  void TearDown() override { SetPerformanceCounterForTesting(std::nullopt); }
+};
+
+int64_t Counter() {
+  LARGE_INTEGER value{};
+  EXPECT_TRUE(QueryPerformanceCounter(&value));
+  return value.QuadPart;
+}
+
+TEST_F(PerformanceCounterTest, QueryPerformanceFrequency_IsTenMegahertz) {
+  LARGE_INTEGER frequency{};
+  ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
+  EXPECT_EQ(10'000'000, frequency.QuadPart);
+}
+
+TEST_F(PerformanceCounterTest, QueryPerformanceCounter_AdvancesMonotonically) {
+  const int64_t first = Counter();
+  int64_t last = first;
+  // Busy-read until the clock moves: the counter must advance and never step back.
+  for (int i = 0; i < 10'000'000 && last == first; ++i) {
+    const int64_t now = Counter();
+    ASSERT_GE(now, last);
+    last = now;
+  }
+  EXPECT_GT(last, first);
+}
+
+TEST_F(PerformanceCounterTest, SetPerformanceCounterForTesting_FreezesThenReleases) {
+  SetPerformanceCounterForTesting(-42);
+  EXPECT_EQ(-42, Counter());
+  EXPECT_EQ(-42, Counter());
+  SetPerformanceCounterForTesting(std::nullopt);
+  EXPECT_GT(Counter(), 0);
+}
+
+TEST_F(PerformanceCounterTest, QueryPerformanceCounter_NullIsInvalidParameter) {
+  EXPECT_FALSE(QueryPerformanceCounter(nullptr));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+  EXPECT_FALSE(QueryPerformanceFrequency(nullptr));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+}
+
+}  // namespace
