@@ -1,0 +1,93 @@
+// A read-only random-access stream for the encoder's tests: it counts the reads made through
+// it and can hold the first get_Size call until the test lets it go, so that a test can attach
+// its handlers before the encode gets anywhere (HoldSize / ReleaseSize; the hold gives up after
+// a generous bound rather than hang a broken test).
+#pragma once
+
+#include "platform/com/RuntimeClass.h"
+#include "platform/winrt/RandomAccessStream.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace korvane::testing {
+
+class TestSourceStream final
+    : public RuntimeClass<com::kPlainRuntimeClass, ABI::Windows::Storage::Streams::IRandomAccessStream,
+                          winrt::IRandomAccessStreamIo> {
+ public:
+  explicit TestSourceStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+  void HoldSize() {
+    std::lock_guard lock(mutex_);
+    held_ = true;
+  }
+  void ReleaseSize() {
+    {
+      std::lock_guard lock(mutex_);
+      held_ = false;
+    }
+    released_.notify_all();
+  }
+  int Reads() {
+    std::lock_guard lock(mutex_);
+    return reads_;
+  }
+
+  HRESULT get_Size(UINT64* value) override {
+    std::unique_lock lock(mutex_);
+    released_.wait_for(lock, std::chrono::seconds(60), [this] { return !held_; });
+    *value = bytes_.size();
+    return S_OK;
+  }
+  HRESULT put_Size(UINT64) override { return E_ACCESSDENIED; }
+  HRESULT get_Position(UINT64* value) override {
+    std::lock_guard lock(mutex_);
+    *value = position_;
+    return S_OK;
+  }
+  HRESULT Seek(UINT64 position) override {
+    std::lock_guard lock(mutex_);
+    position_ = position;
+    return S_OK;
+  }
+  HRESULT CloneStream(IRandomAccessStream**) override { return E_NOTIMPL; }
+  HRESULT get_CanRead(BOOL* value) override {
+    *value = TRUE;
+    return S_OK;
+  }
+  HRESULT get_CanWrite(BOOL* value) override {
+    *value = FALSE;
+    return S_OK;
+  }
+
+  HRESULT ReadAt(void* buffer, ULONG size, ULONG* read) override {
+    std::lock_guard lock(mutex_);
+    ++reads_;
+    const UINT64 available = position_ < bytes_.size() ? bytes_.size() - position_ : 0;
+    const ULONG count = static_cast<ULONG>(std::min<UINT64>(size, available));
+    if (count > 0) std::memcpy(buffer, bytes_.data() + position_, count);
+    position_ += count;
+    *read = count;
+    return S_OK;
+  }
+  HRESULT WriteAt(const void*, ULONG, ULONG*) override { return E_ACCESSDENIED; }
+
+ protected:
+  const char* RuntimeClassNameText() const override { return "Korvane.Tests.TestSourceStream"; }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable released_;
+  // -- guarded by mutex_
+  std::vector<uint8_t> bytes_;
+  UINT64 position_ = 0;
+  bool held_ = false;
+  int reads_ = 0;
+};
+
+}  // namespace korvane::testing
