@@ -65,12 +65,6 @@ TEST_F(DeviceContextTest, MapWrite_ThenCopies_CarryTheWrittenBytes) {
   EXPECT_EQ(0u, Rejected()) << d.diagnostics->GetLastRejection();
 }
 
-TEST_F(DeviceContextTest, Flush_IsCounted) {
-  d.context->Flush();
-  d.context->Flush();
-  EXPECT_EQ(2u, d.diagnostics->GetStatistics().flushes);
-}
-
 // Invalid copies leave the destination as it was and are counted with their reason.
 struct CopyCase {
   const char* name;
