@@ -153,9 +153,8 @@ struct IMFDXGIDeviceManager : IUnknown {
   using BaseInterface = IUnknown;
 
   virtual HRESULT CloseDeviceHandle(HANDLE device) = 0;
-  // Gives the device (QueryInterface for iid). The lock is advisory here: the software device
-  // serialises its own context; a second LockDevice of a locked handle with block FALSE fails
-  // with MF_E_DXGI_VIDEO_DEVICE_LOCKED.
+  // Gives the device (QueryInterface for iid) until UnlockDevice. It never blocks: the software
+  // device serialises its own context, so holding the device is all a user needs.
   virtual HRESULT LockDevice(HANDLE device, REFIID iid, void** object, BOOL block) = 0;
   // MF_E_DXGI_DEVICE_NOT_INITIALIZED before the first ResetDevice.
   virtual HRESULT OpenDeviceHandle(HANDLE* device) = 0;

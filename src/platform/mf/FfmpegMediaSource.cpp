@@ -1,0 +1,368 @@
+#include "platform/mf/FfmpegMediaSource.h"
+
+#include "platform/mf/Mfapi.h"
+
+#include <cmath>
+
+extern "C" {
+#include <libavutil/display.h>
+#include <libavutil/rational.h>
+}
+
+namespace korvane::mf {
+
+namespace {
+
+constexpr AVRational k100ns{1, 10'000'000};
+constexpr int64_t kOneSecond = 10'000'000;
+// A seek that lands on a key frame after the position asked for (demuxers without an index
+// search by timestamp) is retried this many times, further back each time, before it falls
+// back to the start of the stream.
+constexpr int kSeekBackoffAttempts = 6;
+
+GUID SubtypeOf(const AVCodecParameters& parameters) {
+  switch (parameters.codec_id) {
+    case AV_CODEC_ID_H264:
+      return MFVideoFormat_H264;
+    case AV_CODEC_ID_HEVC:
+      return MFVideoFormat_HEVC;
+    case AV_CODEC_ID_MPEG4:
+      return MFVideoFormat_MP4V;
+    case AV_CODEC_ID_VP8:
+      return MFVideoFormat_VP80;
+    case AV_CODEC_ID_VP9:
+      return MFVideoFormat_VP90;
+    case AV_CODEC_ID_AV1:
+      return MFVideoFormat_AV1;
+    case AV_CODEC_ID_MJPEG:
+      return MFVideoFormat_MJPG;
+    case AV_CODEC_ID_MPEG2VIDEO:
+      return MFVideoFormat_MPEG2;
+    default:
+      // The container's FOURCC when it has one, as the original's subtypes are FOURCC-based.
+      return MakeMediaTypeGuid(parameters.codec_tag != 0 ? parameters.codec_tag : static_cast<DWORD>(parameters.codec_id));
+  }
+}
+
+std::optional<Ratio> RatioOf(AVRational value) {
+  if (value.num <= 0 || value.den <= 0) return std::nullopt;
+  int num = 0, den = 0;
+  av_reduce(&num, &den, value.num, value.den, INT32_MAX);
+  return Ratio{static_cast<uint32_t>(num), static_cast<uint32_t>(den)};
+}
+
+const uint8_t* DisplayMatrixOf(const AVStream& stream) {
+#if LIBAVFORMAT_VERSION_MAJOR >= 61 || (LIBAVFORMAT_VERSION_MAJOR == 60 && LIBAVFORMAT_VERSION_MINOR >= 15)
+  const AVPacketSideData* data = av_packet_side_data_get(stream.codecpar->coded_side_data,
+                                                         stream.codecpar->nb_coded_side_data, AV_PKT_DATA_DISPLAYMATRIX);
+  return data != nullptr && data->size >= 9 * sizeof(int32_t) ? data->data : nullptr;
+#else
+  size_t size = 0;
+  const uint8_t* data = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  return size >= 9 * sizeof(int32_t) ? data : nullptr;
+#endif
+}
+
+// The clockwise turn that displays the stored picture, to the nearest quarter turn.
+std::optional<uint32_t> RotationOf(const AVStream& stream) {
+  const uint8_t* matrix = DisplayMatrixOf(stream);
+  if (matrix == nullptr) return std::nullopt;
+  // av_display_rotation_get gives the counter-clockwise angle the matrix turns by.
+  const double angle = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+  if (std::isnan(angle)) return std::nullopt;
+  long quarter = std::lround(-angle / 90.0) % 4;
+  if (quarter < 0) quarter += 4;
+  if (quarter == 0) return std::nullopt;
+  return static_cast<uint32_t>(quarter * 90);
+}
+
+int64_t FrameDurationOf(const AVFrame& frame) {
+#if LIBAVUTIL_VERSION_MAJOR >= 58
+  return frame.duration;
+#else
+  return frame.pkt_duration;
+#endif
+}
+
+}  // namespace
+
+FfmpegMediaSource::FfmpegMediaSource(ComPtr<IMFByteStream> byteStream)
+    : io_(std::make_unique<ByteStreamAvio>(std::move(byteStream))) {}
+
+FfmpegMediaSource::~FfmpegMediaSource() = default;
+
+HRESULT FfmpegMediaSource::Create(ComPtr<IMFByteStream> byteStream, std::unique_ptr<MediaSource>* source) {
+  if (!byteStream || source == nullptr) return E_POINTER;
+  std::unique_ptr<FfmpegMediaSource> created(new (std::nothrow) FfmpegMediaSource(std::move(byteStream)));
+  if (!created) return E_OUTOFMEMORY;
+  HRESULT hr = created->Open();
+  if (FAILED(hr)) return hr;
+  *source = std::move(created);
+  return S_OK;
+}
+
+int FfmpegMediaSource::CheckInterrupt(void* opaque) {
+  return static_cast<FfmpegMediaSource*>(opaque)->interrupted_.load(std::memory_order_relaxed) ? 1 : 0;
+}
+
+HRESULT FfmpegMediaSource::Open() {
+  frame_.reset(av_frame_alloc());
+  packet_.reset(av_packet_alloc());
+  AVFormatContext* context = avformat_alloc_context();
+  if (io_->Context() == nullptr || !frame_ || !packet_ || context == nullptr) {
+    avformat_free_context(context);
+    return E_OUTOFMEMORY;
+  }
+  context->pb = io_->Context();
+  context->flags |= AVFMT_FLAG_CUSTOM_IO;
+  context->interrupt_callback.callback = &CheckInterrupt;
+  context->interrupt_callback.opaque = this;
+  // On failure avformat_open_input frees the context itself.
+  int error = avformat_open_input(&context, nullptr, nullptr, nullptr);
+  if (error < 0) return FAILED(io_->LastError()) ? io_->LastError() : MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+  format_.reset(context);
+
+  error = avformat_find_stream_info(context, nullptr);
+  if (error < 0) return FAILED(io_->LastError()) ? io_->LastError() : MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+
+  const AVCodec* decoder = nullptr;
+  streamIndex_ = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+  if (streamIndex_ < 0 || decoder == nullptr) return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+  const AVStream& stream = *context->streams[streamIndex_];
+  // Cover art in an audio file is a "video" stream of one picture, not a video.
+  if ((stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+  // libavformat also recognises terminal art and subtitles as pictures; only real video codecs
+  // count (those libavcodec describes as lossy or lossless video, not as text).
+  const AVCodecDescriptor* descriptor = avcodec_descriptor_get(stream.codecpar->codec_id);
+  if (descriptor == nullptr || descriptor->type != AVMEDIA_TYPE_VIDEO || stream.codecpar->codec_id == AV_CODEC_ID_ANSI)
+    return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+  if (stream.codecpar->width <= 0 || stream.codecpar->height <= 0) return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+
+  timeBase_ = stream.time_base;
+  if (stream.start_time != AV_NOPTS_VALUE) {
+    startTime_ = stream.start_time;
+  } else if (context->start_time != AV_NOPTS_VALUE) {
+    startTime_ = av_rescale_q(context->start_time, AV_TIME_BASE_Q, timeBase_);
+  }
+  lastTime_ = startTime_;
+
+  HRESULT hr = OpenDecoder();
+  if (FAILED(hr)) return hr;
+  DescribeStream();
+  // Other streams are never read: dropping their packets in the demuxer saves the copies.
+  for (unsigned i = 0; i < context->nb_streams; ++i)
+    if (static_cast<int>(i) != streamIndex_) context->streams[i]->discard = AVDISCARD_ALL;
+  return S_OK;
+}
+
+HRESULT FfmpegMediaSource::OpenDecoder() {
+  const AVStream& stream = *format_->streams[streamIndex_];
+  const AVCodec* decoder = avcodec_find_decoder(stream.codecpar->codec_id);
+  if (decoder == nullptr) return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+  codec_.reset(avcodec_alloc_context3(decoder));
+  if (!codec_) return E_OUTOFMEMORY;
+  if (avcodec_parameters_to_context(codec_.get(), stream.codecpar) < 0) return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+  codec_->pkt_timebase = stream.time_base;
+  codec_->thread_count = kDecoderThreadCount;
+  codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+  return S_OK;
+}
+
+void FfmpegMediaSource::DescribeStream() {
+  AVStream& stream = *format_->streams[streamIndex_];
+  info_.videoSubtype = SubtypeOf(*stream.codecpar);
+  info_.width = static_cast<uint32_t>(stream.codecpar->width);
+  info_.height = static_cast<uint32_t>(stream.codecpar->height);
+  info_.rotation = RotationOf(stream);
+  info_.pixelAspect = RatioOf(av_guess_sample_aspect_ratio(format_.get(), &stream, nullptr));
+  info_.frameRate = RatioOf(stream.avg_frame_rate);
+  if (!info_.frameRate) info_.frameRate = RatioOf(stream.r_frame_rate);
+  if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0) {
+    info_.duration = av_rescale_q(stream.duration, timeBase_, k100ns);
+  } else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
+    info_.duration = av_rescale_q(format_->duration, AV_TIME_BASE_Q, k100ns);
+  }
+  for (unsigned i = 0; i < format_->nb_streams; ++i)
+    if (format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) info_.hasAudio = true;
+}
+
+int64_t FfmpegMediaSource::To100ns(int64_t streamTime) const {
+  return av_rescale_q(streamTime - startTime_, timeBase_, k100ns);
+}
+
+int64_t FfmpegMediaSource::ToStreamTime(int64_t time100ns) const {
+  return av_rescale_q(time100ns, k100ns, timeBase_) + startTime_;
+}
+
+SourceRead FfmpegMediaSource::Failure(int error) {
+  HRESULT hr = HresultFromAvError(error);
+  if (error == AVERROR(EIO) && FAILED(io_->LastError())) hr = io_->LastError();
+  failure_ = hr;
+  SourceRead read;
+  read.kind = SourceRead::Kind::kError;
+  read.error = hr;
+  return read;
+}
+
+int FfmpegMediaSource::ReadVideoPacket() {
+  if (haveQueuedPacket_) {
+    haveQueuedPacket_ = false;
+    return 0;
+  }
+  for (;;) {
+    av_packet_unref(packet_.get());
+    int error = av_read_frame(format_.get(), packet_.get());
+    if (error < 0) return error;
+    if (packet_->stream_index == streamIndex_) return 0;
+  }
+}
+
+bool FfmpegMediaSource::AcceptAfterCut() {
+  if (!awaitingKeyFrame_) return true;
+  if ((packet_->flags & AV_PKT_FLAG_KEY) == 0) return false;
+  awaitingKeyFrame_ = false;
+  cutKeyTime_.reset();
+  if (packet_->pts != AV_NOPTS_VALUE) cutKeyTime_ = packet_->pts;
+  return true;
+}
+
+bool FfmpegMediaSource::ShouldDrop(const AVFrame& frame) const {
+  if ((frame.flags & AV_FRAME_FLAG_CORRUPT) != 0 || frame.decode_error_flags != 0) return true;
+  // Pictures before the key frame a cut resumed at refer to pictures before the cut.
+  return cutKeyTime_ && frame.best_effort_timestamp != AV_NOPTS_VALUE && frame.best_effort_timestamp < *cutKeyTime_;
+}
+
+SourceRead FfmpegMediaSource::ReadNext() {
+  SourceRead read;
+  haveFrame_ = false;
+  if (FAILED(failure_)) {
+    read.kind = SourceRead::Kind::kError;
+    read.error = failure_;
+    return read;
+  }
+  read.kind = SourceRead::Kind::kEndOfStream;
+  if (decoderDrained_) return read;
+
+  for (;;) {
+    if (interrupted_.load(std::memory_order_relaxed)) return Failure(AVERROR_EXIT);
+    int error = avcodec_receive_frame(codec_.get(), frame_.get());
+    if (error == 0) {
+      if (ShouldDrop(*frame_)) {
+        av_frame_unref(frame_.get());
+        continue;
+      }
+      int64_t time = frame_->best_effort_timestamp;
+      if (time == AV_NOPTS_VALUE) time = lastTime_;
+      lastTime_ = time;
+      haveFrame_ = true;
+      read.kind = SourceRead::Kind::kFrame;
+      read.time = To100ns(time);
+      const int64_t duration = FrameDurationOf(*frame_);
+      if (duration > 0) read.duration = av_rescale_q(duration, timeBase_, k100ns);
+      return read;
+    }
+    if (error == AVERROR_EOF) {
+      decoderDrained_ = true;
+      return read;
+    }
+    if (error != AVERROR(EAGAIN)) return Failure(error);
+    if (demuxEnded_) {
+      // Draining, yet the decoder asks for input: nothing more will come out.
+      decoderDrained_ = true;
+      return read;
+    }
+
+    error = ReadVideoPacket();
+    if (error == AVERROR_EOF) {
+      demuxEnded_ = true;
+      avcodec_send_packet(codec_.get(), nullptr);  // drain the pictures still held back
+      continue;
+    }
+    if (error < 0) return Failure(error);
+    if (!AcceptAfterCut()) continue;
+    error = avcodec_send_packet(codec_.get(), packet_.get());
+    av_packet_unref(packet_.get());
+    // A damaged packet is skipped; the pictures that depend on it come out flagged corrupt.
+    if (error == AVERROR_INVALIDDATA) continue;
+    if (error < 0 && error != AVERROR(EAGAIN)) return Failure(error);
+  }
+}
+
+HRESULT FfmpegMediaSource::Render(const PictureTarget& target) {
+  if (!haveFrame_) return MF_E_INVALIDREQUEST;
+  return converter_.Convert(*frame_, info_.rotation.value_or(0), target);
+}
+
+void FfmpegMediaSource::ResetDecoderState() {
+  avcodec_flush_buffers(codec_.get());
+  av_frame_unref(frame_.get());
+  av_packet_unref(packet_.get());
+  haveFrame_ = false;
+  haveQueuedPacket_ = false;
+  demuxEnded_ = false;
+  decoderDrained_ = false;
+  awaitingKeyFrame_ = true;
+  cutKeyTime_.reset();
+}
+
+HRESULT FfmpegMediaSource::Seek(int64_t position) {
+  if (FAILED(failure_)) return failure_;
+  if (position < 0) position = 0;
+  if (info_.duration && position > *info_.duration) position = *info_.duration;
+  const int64_t target = ToStreamTime(position);
+
+  int64_t backoff = 0;
+  for (int attempt = 0; attempt <= kSeekBackoffAttempts; ++attempt) {
+    const bool fromStart = attempt == kSeekBackoffAttempts || position - backoff <= 0;
+    const int64_t aim = fromStart ? startTime_ : ToStreamTime(position - backoff);
+    ResetDecoderState();
+    int error = fromStart ? avformat_seek_file(format_.get(), streamIndex_, INT64_MIN, aim, INT64_MAX, 0)
+                          : avformat_seek_file(format_.get(), streamIndex_, INT64_MIN, aim, aim, 0);
+    if (error < 0 && !fromStart) error = av_seek_frame(format_.get(), streamIndex_, aim, AVSEEK_FLAG_BACKWARD);
+    if (error < 0) {
+      if (interrupted_.load(std::memory_order_relaxed)) return E_ABORT;
+      if (fromStart) return MF_E_INVALID_POSITION;
+      backoff = backoff == 0 ? kOneSecond : backoff * 2;
+      continue;
+    }
+
+    // Find the key frame the demuxer landed before; it must not lie after the target.
+    for (;;) {
+      error = ReadVideoPacket();
+      if (error < 0) break;
+      if ((packet_->flags & AV_PKT_FLAG_KEY) != 0) break;
+    }
+    if (error == AVERROR_EOF) {
+      if (fromStart) return S_OK;  // no key frame at all: reading reports the end
+      backoff = backoff == 0 ? kOneSecond : backoff * 2;
+      continue;
+    }
+    if (error < 0) return FAILED(io_->LastError()) ? io_->LastError() : HresultFromAvError(error);
+    if (!fromStart && packet_->pts != AV_NOPTS_VALUE && packet_->pts > target) {
+      backoff = backoff == 0 ? kOneSecond : backoff * 2;
+      continue;
+    }
+    haveQueuedPacket_ = true;
+    awaitingKeyFrame_ = true;  // AcceptAfterCut takes the queued key packet's time
+    return S_OK;
+  }
+  return MF_E_INVALID_POSITION;
+}
+
+void FfmpegMediaSource::Flush() {
+  avcodec_flush_buffers(codec_.get());
+  av_frame_unref(frame_.get());
+  haveFrame_ = false;
+  // A seek that already positioned the source keeps its key packet; otherwise decoding resumes
+  // at the next key frame, since the pictures in between refer to what the flush threw away.
+  if (!haveQueuedPacket_) {
+    awaitingKeyFrame_ = true;
+    cutKeyTime_.reset();
+  }
+  decoderDrained_ = demuxEnded_;
+}
+
+void FfmpegMediaSource::Interrupt() { interrupted_.store(true, std::memory_order_relaxed); }
+
+}  // namespace korvane::mf
