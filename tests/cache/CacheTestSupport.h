@@ -1,0 +1,128 @@
+// Shared by the frame-cache tests: a software device, NV12 frame textures carrying a
+// recognisable picture, their read-back, samples that wrap them as the source reader's do, a
+// chosen free-space figure, and folder listings.
+#pragma once
+
+#include "platform/com/ComPtr.h"
+#include "platform/d3d11/D3D11.h"
+#include "platform/d3d11/DeviceDiagnostics.h"
+#include "platform/mf/Mfapi.h"
+#include "platform/win32/FileApi.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvane::cache::test {
+
+struct TestDevice {
+  ComPtr<ID3D11Device> device;
+  ComPtr<ID3D11DeviceContext> context;
+  ComPtr<d3d11::IDeviceDiagnostics> diagnostics;
+
+  d3d11::DeviceStatistics Stats() const { return diagnostics->GetStatistics(); }
+};
+
+inline TestDevice MakeDevice() {
+  TestDevice d;
+  EXPECT_EQ(S_OK, D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, D3D11_CREATE_DEVICE_VIDEO_SUPPORT,
+                                    nullptr, 0, D3D11_SDK_VERSION, &d.device, nullptr, &d.context));
+  EXPECT_EQ(S_OK, d.device.As(&d.diagnostics));
+  return d;
+}
+
+// The packed NV12 bytes of a width × height picture (luma rows, then interleaved chroma rows):
+// every byte depends on its position and on `seed`, so two frames never look alike.
+inline std::vector<uint8_t> Nv12Picture(UINT width, UINT height, int seed) {
+  const UINT rows = height + height / 2;
+  std::vector<uint8_t> bytes(static_cast<size_t>(width) * rows);
+  for (UINT row = 0; row < rows; ++row)
+    for (UINT col = 0; col < width; ++col)
+      bytes[static_cast<size_t>(row) * width + col] = static_cast<uint8_t>(row * 13 + col * 7 + seed * 31 + 1);
+  return bytes;
+}
+
+// A frame texture as the decoder's cache textures are: NV12, default usage, shader resource.
+inline ComPtr<ID3D11Texture2D> MakeFrameTexture(const TestDevice& d, UINT width, UINT height, int seed) {
+  const std::vector<uint8_t> picture = Nv12Picture(width, height, seed);
+  D3D11_TEXTURE2D_DESC desc{width, height, 1, 1, DXGI_FORMAT_NV12, {1, 0}, D3D11_USAGE_DEFAULT,
+                            D3D11_BIND_SHADER_RESOURCE, 0, 0};
+  D3D11_SUBRESOURCE_DATA data{picture.data(), width, 0};
+  ComPtr<ID3D11Texture2D> texture;
+  EXPECT_EQ(S_OK, d.device->CreateTexture2D(&desc, &data, &texture));
+  return texture;
+}
+
+// The packed NV12 bytes of `texture`, read through a staging copy and Map.
+inline std::vector<uint8_t> ReadPicture(const TestDevice& d, ID3D11Texture2D* texture) {
+  D3D11_TEXTURE2D_DESC desc{};
+  texture->GetDesc(&desc);
+  D3D11_TEXTURE2D_DESC stagingDesc{desc.Width, desc.Height, 1, 1, DXGI_FORMAT_NV12, {1, 0}, D3D11_USAGE_STAGING,
+                                   0, D3D11_CPU_ACCESS_READ, 0};
+  ComPtr<ID3D11Texture2D> staging;
+  EXPECT_EQ(S_OK, d.device->CreateTexture2D(&stagingDesc, nullptr, &staging));
+  d.context->CopySubresourceRegion(staging.Get(), 0, 0, 0, 0, texture, 0, nullptr);
+  D3D11_MAPPED_SUBRESOURCE mapped{};
+  std::vector<uint8_t> packed;
+  if (d.context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped) != S_OK) {
+    ADD_FAILURE() << "Map of the read-back texture failed";
+    return packed;
+  }
+  const UINT rows = desc.Height + desc.Height / 2;
+  for (UINT row = 0; row < rows; ++row) {
+    const auto* line = static_cast<const uint8_t*>(mapped.pData) + static_cast<size_t>(row) * mapped.RowPitch;
+    packed.insert(packed.end(), line, line + desc.Width);
+  }
+  d.context->Unmap(staging.Get(), 0);
+  return packed;
+}
+
+// A sample holding `texture` in a DXGI buffer, as the source reader delivers frames.
+inline ComPtr<IMFSample> MakeSample(ID3D11Texture2D* texture) {
+  ComPtr<IMFMediaBuffer> buffer;
+  EXPECT_EQ(S_OK, MFCreateDXGISurfaceBuffer(uuidof<ID3D11Texture2D>(), texture, 0, FALSE, &buffer));
+  ComPtr<IMFSample> sample;
+  EXPECT_EQ(S_OK, MFCreateSample(&sample));
+  EXPECT_EQ(S_OK, sample->AddBuffer(buffer.Get()));
+  return sample;
+}
+
+// Makes GetDiskFreeSpaceExW report `freeBytes` for the object's life.
+class ScopedFreeSpace {
+ public:
+  explicit ScopedFreeSpace(uint64_t freeBytes) { SetDiskFreeSpaceForTesting(freeBytes); }
+  ~ScopedFreeSpace() { SetDiskFreeSpaceForTesting(std::nullopt); }
+  ScopedFreeSpace(const ScopedFreeSpace&) = delete;
+  ScopedFreeSpace& operator=(const ScopedFreeSpace&) = delete;
+};
+
+inline constexpr uint64_t kPlentyOfSpace = uint64_t{1} << 40;
+
+// Names of the entries of `folder`, sorted; empty when it does not exist.
+inline std::vector<std::string> ListFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    uint8_t chunk[65536];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    std::fclose(file);
+  }
+  return bytes;
+}
+
+}  // namespace korvane::cache::test
