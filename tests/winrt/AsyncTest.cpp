@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <future>
 #include <mutex>
 #include <stdexcept>
@@ -178,6 +179,23 @@ TEST(AsyncActionTest, PutCompleted_AfterCompletionRunsOnceOnSettingThread) {
   EXPECT_EQ(handlerThread, std::this_thread::get_id());
   EXPECT_EQ(action->put_Completed(handler.Get()), E_ILLEGAL_DELEGATE_ASSIGNMENT);
   EXPECT_EQ(calls, 1);
+}
+
+TEST(AsyncActionTest, PutCompleted_HandlerHoldingTheActionIsReleasedAfterItRuns) {
+  ComPtr<IAsyncAction> action = CreateAsyncAction([](const CancellationToken&) {});
+  ASSERT_EQ(WaitForCompletion(action.Get(), kGenerousWait), S_OK);
+  auto sentinel = std::make_shared<int>(0);
+  std::weak_ptr<int> watch = sentinel;
+  // The handler keeps the action alive; the action must not keep the handler in return.
+  EXPECT_EQ(action->put_Completed(Callback<IAsyncActionCompletedHandler>(
+                                      [action, sentinel](IAsyncAction*, AsyncStatus) { return S_OK; })
+                                      .Get()),
+            S_OK);
+  sentinel.reset();
+  EXPECT_TRUE(watch.expired());
+  ComPtr<IAsyncActionCompletedHandler> stored;
+  EXPECT_EQ(action->get_Completed(&stored), S_OK);
+  EXPECT_EQ(stored, nullptr);
 }
 
 TEST(AsyncActionTest, PutCompleted_BeforeCompletionRunsOnceOnPoolThread) {

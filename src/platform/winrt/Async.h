@@ -51,7 +51,8 @@ constexpr HRESULT kAsyncWaitTimeout = HRESULT_FROM_WIN32(1460);
 // Blocks the calling thread until the platform async object `async` (any of its interfaces)
 // has finished, and returns its final code: S_OK when completed, E_ABORT when canceled, the
 // error code when it failed. E_POINTER for null, E_NOINTERFACE for an object the platform did
-// not make. A body must not wait for its own object (it would wait for itself); its completed
+// not make. It returns as soon as the status is final, possibly before the completed handler
+// has run. A body must not wait for its own object (it would wait for itself); its completed
 // handler may (the object has finished by then).
 HRESULT WaitForCompletion(IUnknown* async);
 // The same with a bound; kAsyncWaitTimeout when `timeout` passes first.

@@ -54,11 +54,7 @@ HRESULT AsyncCore::Cancel(Completion* fire) {
       status_ = AsyncStatus::Canceled;
       errorCode_ = E_ABORT;
       finished_.notify_all();
-      if (completedAssigned_ && !completedFired_) {
-        completedFired_ = true;
-        fire->handler = completed_;
-        fire->status = status_;
-      }
+      HandOutCompletedLocked(fire);
       return S_OK;
   }
   return E_UNEXPECTED;
@@ -82,12 +78,8 @@ HRESULT AsyncCore::PutCompleted(IUnknown* handler, Completion* fire) {
   if (completedAssigned_) return E_ILLEGAL_DELEGATE_ASSIGNMENT;
   completedAssigned_ = true;
   completed_ = handler;
-  if (phase_ == Phase::kFinished && !completedFired_) {
-    // Set after the end: it runs now, on the setting thread.
-    completedFired_ = true;
-    fire->handler = completed_;
-    fire->status = status_;
-  }
+  // Set after the end: it runs now, on the setting thread.
+  if (phase_ == Phase::kFinished) HandOutCompletedLocked(fire);
   return S_OK;
 }
 
@@ -104,6 +96,7 @@ HRESULT AsyncCore::PutProgress(IUnknown* handler) {
   if (phase_ == Phase::kClosed) return E_ILLEGAL_METHOD_CALL;
   if (progressAssigned_) return E_ILLEGAL_DELEGATE_ASSIGNMENT;
   progressAssigned_ = true;
+  if (phase_ == Phase::kFinished) return S_OK;  // no report can come any more: keep nothing
   progress_ = handler;
   return S_OK;
 }
@@ -153,10 +146,15 @@ void AsyncCore::Finish(AsyncStatus status, HRESULT errorCode, Completion* fire) 
   status_ = status;
   errorCode_ = status == AsyncStatus::Completed ? S_OK : status == AsyncStatus::Canceled ? E_ABORT : errorCode;
   finished_.notify_all();
+  HandOutCompletedLocked(fire);
+}
+
+void AsyncCore::HandOutCompletedLocked(Completion* fire) {
+  fire->status = status_;
+  fire->releasedProgress = std::move(progress_);  // no report can reach it any more
   if (completedAssigned_ && !completedFired_) {
     completedFired_ = true;
-    fire->handler = completed_;
-    fire->status = status_;
+    fire->handler = std::move(completed_);
   }
 }
 

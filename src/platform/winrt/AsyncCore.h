@@ -12,7 +12,10 @@
 // Handlers are stored type-erased (as the IUnknown of their typed interface); the owning
 // object casts them back. The completed handler is handed out for invocation exactly once: by
 // the transition to a finished state if it was set by then, otherwise by the put_Completed
-// that sets it afterwards. Whoever receives it invokes it with no lock held.
+// that sets it afterwards. Whoever receives it invokes it with no lock held. Once handed out,
+// and once the object has finished for the progress handler, the object keeps no reference to
+// them (get_Completed / get_Progress then give null), as the task library does: a handler that
+// holds the object would otherwise keep both alive for good.
 //
 // Threads: every method may be called from any thread; one mutex guards the state.
 #pragma once
@@ -45,10 +48,13 @@ class AsyncCore {
   AsyncCore(const AsyncCore&) = delete;
   AsyncCore& operator=(const AsyncCore&) = delete;
 
-  // A completed handler to invoke, with the status to pass it; empty when there is none.
+  // A completed handler to invoke, with the status to pass it (empty when there is none), and
+  // the progress handler the end let go of; both are released with this record, after the
+  // lock.
   struct Completion {
     ComPtr<IUnknown> handler;
     AsyncStatus status = AsyncStatus::Started;
+    ComPtr<IUnknown> releasedProgress;
   };
 
   // IAsyncInfo.
@@ -87,6 +93,9 @@ class AsyncCore {
 
  private:
   enum class Phase { kPending, kRunning, kFinished, kClosed };
+
+  // On the transition to kFinished, or when the completed handler is set after it.
+  void HandOutCompletedLocked(Completion* fire);
 
   const UINT32 id_;
   CancellationTokenSource cancellation_;
