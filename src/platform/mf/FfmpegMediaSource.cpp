@@ -3,6 +3,7 @@
 #include "platform/mf/Mfapi.h"
 
 #include <cmath>
+#include <vector>
 
 extern "C" {
 #include <libavutil/display.h>
@@ -192,7 +193,8 @@ int64_t FfmpegMediaSource::To100ns(int64_t streamTime) const {
 }
 
 int64_t FfmpegMediaSource::ToStreamTime(int64_t time100ns) const {
-  return av_rescale_q(time100ns, k100ns, timeBase_) + startTime_;
+  // Rounded down: a key frame "at or before" a position must not move past it by rounding.
+  return av_rescale_q_rnd(time100ns, k100ns, timeBase_, AV_ROUND_DOWN) + startTime_;
 }
 
 SourceRead FfmpegMediaSource::Failure(int error) {
@@ -312,42 +314,60 @@ HRESULT FfmpegMediaSource::Seek(int64_t position) {
   if (info_.duration && position > *info_.duration) position = *info_.duration;
   const int64_t target = ToStreamTime(position);
 
-  int64_t backoff = 0;
-  for (int attempt = 0; attempt <= kSeekBackoffAttempts; ++attempt) {
-    const bool fromStart = attempt == kSeekBackoffAttempts || position - backoff <= 0;
-    const int64_t aim = fromStart ? startTime_ : ToStreamTime(position - backoff);
-    ResetDecoderState();
-    int error = fromStart ? avformat_seek_file(format_.get(), streamIndex_, INT64_MIN, aim, INT64_MAX, 0)
-                          : avformat_seek_file(format_.get(), streamIndex_, INT64_MIN, aim, aim, 0);
-    if (error < 0 && !fromStart) error = av_seek_frame(format_.get(), streamIndex_, aim, AVSEEK_FLAG_BACKWARD);
-    if (error < 0) {
-      if (interrupted_.load(std::memory_order_relaxed)) return E_ABORT;
-      if (fromStart) return MF_E_INVALID_POSITION;
-      backoff = backoff == 0 ? kOneSecond : backoff * 2;
-      continue;
-    }
+  // The tries, in order: the position itself, then further and further back (a demuxer
+  // without an index searches by decode time and can land on a key frame after the position),
+  // then the start by timestamp, then the first byte (where a timestamp search can still step
+  // over the first key frame, as in MPEG-TS). The last try is taken wherever it lands.
+  struct Try {
+    enum Kind { kTime, kStart, kFirstByte } kind;
+    int64_t aim;
+  };
+  std::vector<Try> tries;
+  for (int64_t backoff = 0, i = 0; i < kSeekBackoffAttempts && position - backoff > 0; ++i) {
+    tries.push_back({Try::kTime, ToStreamTime(position - backoff)});
+    backoff = backoff == 0 ? kOneSecond : backoff * 2;
+  }
+  tries.push_back({Try::kStart, startTime_});
+  if ((format_->iformat->flags & AVFMT_NO_BYTE_SEEK) == 0) tries.push_back({Try::kFirstByte, 0});
 
-    // Find the key frame the demuxer landed before; it must not lie after the target.
+  HRESULT result = MF_E_INVALID_POSITION;
+  for (size_t i = 0; i < tries.size(); ++i) {
+    const Try& attempt = tries[i];
+    const bool last = i + 1 == tries.size();
+    ResetDecoderState();
+    int error = 0;
+    switch (attempt.kind) {
+      case Try::kTime:
+        error = avformat_seek_file(format_.get(), streamIndex_, INT64_MIN, attempt.aim, attempt.aim, 0);
+        if (error < 0) error = av_seek_frame(format_.get(), streamIndex_, attempt.aim, AVSEEK_FLAG_BACKWARD);
+        break;
+      case Try::kStart:
+        error = avformat_seek_file(format_.get(), streamIndex_, INT64_MIN, attempt.aim, INT64_MAX, 0);
+        break;
+      case Try::kFirstByte:
+        error = avformat_seek_file(format_.get(), -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE);
+        break;
+    }
+    if (interrupted_.load(std::memory_order_relaxed)) return E_ABORT;
+    if (error < 0) continue;
+
+    // The key frame the demuxer landed before.
     for (;;) {
       error = ReadVideoPacket();
-      if (error < 0) break;
-      if ((packet_->flags & AV_PKT_FLAG_KEY) != 0) break;
+      if (error < 0 || (packet_->flags & AV_PKT_FLAG_KEY) != 0) break;
     }
     if (error == AVERROR_EOF) {
-      if (fromStart) return S_OK;  // no key frame at all: reading reports the end
-      backoff = backoff == 0 ? kOneSecond : backoff * 2;
+      // No key frame from there on: reading reports the end, unless an earlier try helps.
+      result = S_OK;
       continue;
     }
     if (error < 0) return FAILED(io_->LastError()) ? io_->LastError() : HresultFromAvError(error);
-    if (!fromStart && packet_->pts != AV_NOPTS_VALUE && packet_->pts > target) {
-      backoff = backoff == 0 ? kOneSecond : backoff * 2;
-      continue;
-    }
+    if (!last && packet_->pts != AV_NOPTS_VALUE && packet_->pts > target) continue;
     haveQueuedPacket_ = true;
     awaitingKeyFrame_ = true;  // AcceptAfterCut takes the queued key packet's time
     return S_OK;
   }
-  return MF_E_INVALID_POSITION;
+  return result;
 }
 
 void FfmpegMediaSource::Flush() {

@@ -1,0 +1,119 @@
+#include "ReaderHarness.h"
+
+#include "support/TestMedia.h"
+
+#include <cstring>
+
+namespace korvane::mf::test {
+
+OpenReader OpenFile(const std::string& path, const GUID& subtype) {
+  OpenReader open;
+  open.callback = MakeComObject<RecordingCallback>();
+  EXPECT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                              &open.device, nullptr, &open.context),
+            S_OK);
+  ComPtr<ID3D10Multithread> multithread;
+  if (SUCCEEDED(open.context.As(&multithread))) multithread->SetMultithreadProtected(TRUE);
+
+  UINT token = 0;
+  ComPtr<IMFDXGIDeviceManager> manager;
+  EXPECT_EQ(MFCreateDXGIDeviceManager(&token, &manager), S_OK);
+  EXPECT_EQ(manager->ResetDevice(open.device.Get(), token), S_OK);
+
+  ComPtr<IUnknown> stream;
+  open.hr = CreateRandomAccessStreamOnFile(path.c_str(), FileAccessMode_Read, IID_PPV_ARGS(&stream));
+  if (FAILED(open.hr)) return open;
+  ComPtr<IMFByteStream> byteStream;
+  open.hr = MFCreateMFByteStreamOnStreamEx(stream.Get(), &byteStream);
+  if (FAILED(open.hr)) return open;
+
+  ComPtr<IMFAttributes> attributes;
+  EXPECT_EQ(MFCreateAttributes(&attributes, 4), S_OK);
+  attributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER, manager.Get());
+  attributes->SetUINT32(MF_SOURCE_READER_ENABLE_ADVANCED_VIDEO_PROCESSING, 1);
+  attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1);
+  attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, open.callback.Get());
+  open.hr = MFCreateSourceReaderFromByteStream(byteStream.Get(), attributes.Get(), &open.reader);
+  if (FAILED(open.hr)) return open;
+  open.hr = SetOutput(open.reader.Get(), subtype);
+  return open;
+}
+
+Completion ReadOne(OpenReader& open) {
+  const size_t before = open.callback->Count();
+  HRESULT hr = open.reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_EQ(hr, S_OK);
+  if (FAILED(hr)) return Completion{Completion::Kind::kRead, hr, 0, MF_SOURCE_READERF_ERROR, 0, nullptr, {}};
+  EXPECT_TRUE(open.callback->WaitForCount(before + 1));
+  return open.callback->At(before);
+}
+
+HRESULT SetOutput(IMFSourceReader* reader, const GUID& subtype, UINT32 width, UINT32 height) {
+  ComPtr<IMFMediaType> type;
+  HRESULT hr = MFCreateMediaType(&type);
+  if (FAILED(hr)) return hr;
+  type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+  type->SetGUID(MF_MT_SUBTYPE, subtype);
+  if (width != 0) MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, width, height);
+  return reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.Get());
+}
+
+ComPtr<ID3D11Texture2D> TextureOf(IMFSample* sample, D3D11_TEXTURE2D_DESC* desc) {
+  ComPtr<IMFMediaBuffer> buffer;
+  ComPtr<IMFDXGIBuffer> dxgi;
+  ComPtr<ID3D11Texture2D> texture;
+  if (sample == nullptr || FAILED(sample->GetBufferByIndex(0, &buffer)) || FAILED(buffer.As(&dxgi)) ||
+      FAILED(dxgi->GetResource(IID_PPV_ARGS(&texture))))
+    return nullptr;
+  if (desc != nullptr) texture->GetDesc(desc);
+  return texture;
+}
+
+std::vector<uint8_t> ReadBack(ID3D11Device* device, ID3D11DeviceContext* context, ID3D11Texture2D* texture) {
+  D3D11_TEXTURE2D_DESC desc{};
+  texture->GetDesc(&desc);
+  D3D11_TEXTURE2D_DESC staging = desc;
+  staging.Usage = D3D11_USAGE_STAGING;
+  staging.BindFlags = 0;
+  staging.MiscFlags = 0;
+  staging.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+  ComPtr<ID3D11Texture2D> copy;
+  if (FAILED(device->CreateTexture2D(&staging, nullptr, &copy))) return {};
+  context->CopySubresourceRegion(copy.Get(), 0, 0, 0, 0, texture, 0, nullptr);
+  D3D11_MAPPED_SUBRESOURCE mapped{};
+  if (FAILED(context->Map(copy.Get(), 0, D3D11_MAP_READ, 0, &mapped))) return {};
+  const bool nv12 = desc.Format == DXGI_FORMAT_NV12;
+  const size_t rowBytes = nv12 ? desc.Width : desc.Width * 4;
+  const size_t rows = nv12 ? desc.Height + desc.Height / 2 : desc.Height;
+  std::vector<uint8_t> packed(rowBytes * rows);
+  for (size_t row = 0; row < rows; ++row)
+    std::memcpy(packed.data() + row * rowBytes, static_cast<const uint8_t*>(mapped.pData) + row * mapped.RowPitch, rowBytes);
+  context->Unmap(copy.Get(), 0);
+  return packed;
+}
+
+int FrameIndexOf(const std::vector<uint8_t>& packed, const D3D11_TEXTURE2D_DESC& desc, int* rotation) {
+  const int width = static_cast<int>(desc.Width), height = static_cast<int>(desc.Height);
+  if (packed.empty()) return -1;
+  korvane::test::FrameMark mark;
+  if (desc.Format == DXGI_FORMAT_NV12) {
+    mark = korvane::test::ReadFrameMark(packed.data(), width, width, height);
+    if (korvane::test::ReadFrameIndexNv12(packed.data(), width, width, height) != mark.index) return -1;
+  } else {
+    std::vector<uint8_t> luma(static_cast<size_t>(width) * height);
+    for (size_t i = 0; i < luma.size(); ++i) luma[i] = packed[i * 4 + 1];
+    mark = korvane::test::ReadFrameMark(luma.data(), width, width, height);
+  }
+  if (rotation != nullptr) *rotation = mark.rotationDegrees;
+  return mark.index;
+}
+
+PROPVARIANT Position(int64_t time) {
+  PROPVARIANT value;
+  PropVariantInit(&value);
+  value.vt = VT_I8;
+  value.hVal.QuadPart = time;
+  return value;
+}
+
+}  // namespace korvane::mf::test

@@ -1,0 +1,162 @@
+// What the source-reader tests share: a callback that records every completion and can hold the
+// work thread inside a callback, opening a file the way the decoder does (device manager,
+// asynchronous callback, advanced video processing), and reading a texture back through a
+// staging copy and Map.
+#pragma once
+
+#include "platform/com/ComObject.h"
+#include "platform/d3d11/D3D11.h"
+#include "platform/mf/MfReadWrite.h"
+#include "platform/winrt/RandomAccessStream.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace korvane::mf::test {
+
+// Generous: a bound on waiting, never a timing claim.
+inline constexpr std::chrono::seconds kWaitBound{60};
+
+struct Completion {
+  enum class Kind { kRead, kFlush };
+  Kind kind = Kind::kRead;
+  HRESULT status = S_OK;
+  DWORD streamIndex = 0;
+  DWORD flags = 0;
+  LONGLONG time = 0;
+  ComPtr<IMFSample> sample;
+  std::thread::id thread;
+};
+
+class RecordingCallback final : public ComObject<IMFSourceReaderCallback> {
+ public:
+  HRESULT OnReadSample(HRESULT status, DWORD streamIndex, DWORD flags, LONGLONG time, IMFSample* sample) override {
+    Completion c{Completion::Kind::kRead, status, streamIndex, flags, time, sample, std::this_thread::get_id()};
+    return Record(std::move(c));
+  }
+  HRESULT OnFlush(DWORD streamIndex) override {
+    Completion c{Completion::Kind::kFlush, S_OK, streamIndex, 0, 0, nullptr, std::this_thread::get_id()};
+    return Record(std::move(c));
+  }
+  HRESULT OnEvent(DWORD, IMFMediaEvent*) override { return S_OK; }
+
+  ULONG Release() override {
+    ULONG left = ComObject::Release();
+    if (left == 1) {
+      std::lock_guard lock(mutex_);
+      cv_.notify_all();
+    }
+    return left;
+  }
+
+  // Holds the next callbacks inside themselves until Open() (the gate starts open).
+  void Close() {
+    std::lock_guard lock(mutex_);
+    gateOpen_ = false;
+  }
+  void Open() {
+    std::lock_guard lock(mutex_);
+    gateOpen_ = true;
+    cv_.notify_all();
+  }
+  // Runs inside every later callback, after it is recorded and before the gate.
+  void SetHook(std::function<void(const Completion&)> hook) {
+    std::lock_guard lock(mutex_);
+    hook_ = std::move(hook);
+  }
+
+  // Waits until `count` completions have been recorded (or are being held at the gate).
+  bool WaitForCount(size_t count) {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, kWaitBound, [&] { return completions_.size() >= count; });
+  }
+  // Waits until nobody but the test holds the callback (the reader let it go).
+  bool WaitUntilOnlyOwner() {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, kWaitBound, [&] {
+      AddRef();
+      return ComObject::Release() == 1;
+    });
+  }
+  size_t Count() {
+    std::lock_guard lock(mutex_);
+    return completions_.size();
+  }
+  Completion At(size_t index) {
+    std::lock_guard lock(mutex_);
+    return completions_.at(index);
+  }
+  std::vector<Completion> All() {
+    std::lock_guard lock(mutex_);
+    return completions_;
+  }
+
+ private:
+  HRESULT Record(Completion c) {
+    std::function<void(const Completion&)> hook;
+    {
+      std::lock_guard lock(mutex_);
+      completions_.push_back(c);
+      hook = hook_;
+      cv_.notify_all();
+    }
+    if (hook) hook(c);
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [&] { return gateOpen_; });
+    return S_OK;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  // -- guarded by mutex_
+  std::vector<Completion> completions_;
+  std::function<void(const Completion&)> hook_;
+  bool gateOpen_ = true;
+};
+
+// A reader opened on a file, on a software device of its own, as the decoder opens one.
+struct OpenReader {
+  ComPtr<ID3D11Device> device;
+  ComPtr<ID3D11DeviceContext> context;
+  ComPtr<RecordingCallback> callback;
+  ComPtr<IMFSourceReader> reader;
+  HRESULT hr = E_FAIL;
+};
+
+// Starts MF for its lifetime.
+class MfStarted {
+ public:
+  MfStarted() { EXPECT_EQ(MFStartup(MF_VERSION, MFSTARTUP_FULL), S_OK); }
+  ~MfStarted() { EXPECT_EQ(MFShutdown(), S_OK); }
+};
+
+OpenReader OpenFile(const std::string& path, const GUID& subtype = MFVideoFormat_NV12);
+
+// Issues one read and waits for its completion.
+Completion ReadOne(OpenReader& open);
+
+// Sets the current type's subtype and (when non-zero) frame size.
+HRESULT SetOutput(IMFSourceReader* reader, const GUID& subtype, UINT32 width = 0, UINT32 height = 0);
+
+// The texture of a sample and its description.
+ComPtr<ID3D11Texture2D> TextureOf(IMFSample* sample, D3D11_TEXTURE2D_DESC* desc = nullptr);
+
+// The texture's bytes, tightly packed (NV12: luma rows then chroma rows, pitch = width;
+// BGRA: 4 × width), read through a staging copy and Map.
+std::vector<uint8_t> ReadBack(ID3D11Device* device, ID3D11DeviceContext* context, ID3D11Texture2D* texture);
+
+// The frame index in a packed NV12 or BGRA picture (BGRA: luma from the green channel);
+// rotation receives the turn of the picture from the stored one.
+int FrameIndexOf(const std::vector<uint8_t>& packed, const D3D11_TEXTURE2D_DESC& desc, int* rotation = nullptr);
+
+PROPVARIANT Position(int64_t time);
+
+}  // namespace korvane::mf::test
