@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -215,6 +216,16 @@ TEST(TestVideoFeaturesTest, FfmpegDisplay_RotatedVideoIsTurnedClockwise) {
   EXPECT_EQ(90, mark.rotationDegrees);
 }
 
+TEST(TestVideoFeaturesTest, TestVideo_ConcurrentCallersShareOneFile) {
+  std::vector<std::future<const std::string*>> callers;
+  for (int i = 0; i < 4; ++i) {
+    callers.push_back(std::async(std::launch::async, [] { return &TestVideo(TestVideoKind::NonSquareMp4); }));
+  }
+  const std::string* first = callers.front().get();
+  for (size_t i = 1; i < callers.size(); ++i) EXPECT_EQ(first, callers[i].get());
+  EXPECT_TRUE(fs::is_regular_file(*first));
+}
+
 TEST(TestVideoFeaturesTest, BenchmarkVideo_IsFullHd) {
   const std::vector<ReferenceFrame> frames = DecodeReference(BenchmarkVideo(3), true);
   ASSERT_EQ(3u, frames.size());
@@ -261,8 +272,14 @@ INSTANTIATE_TEST_SUITE_P(
                               },
                               "webm"},
                       BadSpec{"RgbPixels", [](VideoSpec& s) { s.pixelFormat = "rgb24"; }, "rgb24"},
-                      // 4:2:0 H.264 needs even sizes: the encoder itself refuses.
-                      BadSpec{"OddSizeH264", [](VideoSpec& s) { s.width = 321; }, "321x240"}),
+                      // MPEG-2 has a fixed list of frame rates: the encoder itself refuses.
+                      BadSpec{"FrameRateMpeg2Lacks",
+                              [](VideoSpec& s) {
+                                s.container = "mpegts";
+                                s.encoder = "mpeg2video";
+                                s.frameRate = {7, 1};
+                              },
+                              "'mpeg2video'"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- files a reader must refuse or survive --------------------------------------------------
