@@ -1,0 +1,325 @@
+#include "cache/VideoDecoderCacheManager.h"
+
+#include "CacheTestSupport.h"
+#include "platform/com/Exceptions.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+namespace korvane::cache::test {
+namespace {
+
+namespace fs = std::filesystem;
+using korvane::test::TempFolder;
+
+struct Span {
+  int64_t time;
+  int64_t duration = 333'333;
+};
+
+class VideoDecoderCacheManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { MakeManager(); }
+
+  void MakeManager() {
+    manager_ = std::make_shared<VideoDecoderCacheManager>(d_.device, d_.context, Platform::String(folder_));
+  }
+  // A decoded sample of a width × height frame showing the picture of `seed`.
+  ComPtr<IMFSample> Sample(int seed) {
+    ComPtr<ID3D11Texture2D> texture = MakeFrameTexture(d_, width_, height_, seed);
+    return MakeSample(texture.Get());
+  }
+  bool AddFrame(int64_t time, int64_t duration = 333'333, int seed = 1) {
+    ComPtr<IMFSample> sample = Sample(seed);
+    return manager_->AddFrame(sample, time, duration);
+  }
+  std::vector<int64_t> MemoryTimes() {
+    std::lock_guard lock(manager_->Lock);
+    std::vector<int64_t> times;
+    for (const CachedFrame& f : manager_->MemoryCache->Frames) times.push_back(f.Time);
+    return times;
+  }
+  std::vector<int64_t> StorageTimes() {
+    std::lock_guard lock(manager_->Lock);
+    std::vector<int64_t> times;
+    for (const CachedFrame& f : manager_->StorageCache->Frames) times.push_back(f.Time);
+    return times;
+  }
+  size_t PoolSize() {
+    std::lock_guard lock(manager_->Lock);
+    return manager_->TexturePool.size();
+  }
+  std::string FramePath(int64_t time, int64_t duration = 333'333) const {
+    return folder_ + "/" + std::to_string(time) + "_" + std::to_string(duration) + "_0.tmp";
+  }
+
+  TestDevice d_ = MakeDevice();
+  TempFolder temp_{"korvane-manager"};
+  std::string folder_ = temp_.Path() + "cache";
+  ScopedFreeSpace space_{kPlentyOfSpace};
+  UINT width_ = 64;
+  UINT height_ = 32;
+  std::shared_ptr<VideoDecoderCacheManager> manager_;
+};
+
+class MemoryWindowTest : public VideoDecoderCacheManagerTest, public ::testing::WithParamInterface<std::tuple<int64_t, bool>> {};
+
+TEST_P(MemoryWindowTest, AddFrame_PositionZero_WindowBoundsInclusive) {
+  const auto [time, inMemory] = GetParam();
+  ASSERT_TRUE(AddFrame(time));
+  EXPECT_EQ(inMemory ? std::vector<int64_t>{time} : std::vector<int64_t>{}, MemoryTimes());
+  EXPECT_EQ(inMemory ? std::vector<int64_t>{} : std::vector<int64_t>{time}, StorageTimes());
+  EXPECT_EQ(!inMemory, fs::exists(FramePath(time)));
+  EXPECT_TRUE(manager_->IsFrameCached(time));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bounds, MemoryWindowTest,
+                         ::testing::Values(std::tuple<int64_t, bool>{1'000'000, true},
+                                           std::tuple<int64_t, bool>{1'000'001, false},
+                                           std::tuple<int64_t, bool>{-1'000'000, true},
+                                           std::tuple<int64_t, bool>{-1'000'001, false}));
+
+TEST_F(VideoDecoderCacheManagerTest, AddFrame_SameTimeTwice_ReturnsFalseWithoutTouchingPool) {
+  ASSERT_TRUE(AddFrame(-1'000'000));
+  ASSERT_TRUE(AddFrame(1'000'000));
+  ASSERT_TRUE(manager_->SetPosition(1'100'000)) << "evicts -1,000,000 to disk; its texture goes to the pool";
+  ASSERT_EQ(1u, PoolSize());
+  const auto before = d_.Stats();
+  EXPECT_FALSE(AddFrame(1'000'000, 333'333, 2)) << "memory already has it";
+  EXPECT_FALSE(AddFrame(-1'000'000, 333'333, 2)) << "disk already has it";
+  const auto after = d_.Stats();
+  EXPECT_EQ(1u, PoolSize());
+  EXPECT_EQ(before.texturesCreated + 2, after.texturesCreated) << "only the two test sources were created";
+  EXPECT_EQ(before.copies, after.copies) << "nothing was copied";
+}
+
+TEST_F(VideoDecoderCacheManagerTest, AddFrame_FirstSampleGoesToDisk_CapturesDescription) {
+  width_ = 322;
+  height_ = 180;
+  ASSERT_TRUE(AddFrame(5'000'000));
+  std::lock_guard lock(manager_->Lock);
+  const D3D11_TEXTURE2D_DESC& desc = manager_->FrameTextureDesc;
+  EXPECT_EQ(322u, desc.Width);
+  EXPECT_EQ(180u, desc.Height);
+  EXPECT_EQ(DXGI_FORMAT_NV12, desc.Format);
+  EXPECT_EQ(1u, desc.ArraySize);
+  EXPECT_EQ(static_cast<UINT>(D3D11_BIND_SHADER_RESOURCE), desc.BindFlags);
+  EXPECT_EQ(D3D11_USAGE_DEFAULT, desc.Usage);
+  EXPECT_EQ(static_cast<UINT>(D3D11_RESOURCE_MISC_SHARED), desc.MiscFlags);
+}
+
+TEST_F(VideoDecoderCacheManagerTest, AddFrame_NullSample_ThrowsInvalidArgument) {
+  ComPtr<IMFSample> none;
+  EXPECT_THROW(manager_->AddFrame(none, 0, 333'333), Platform::InvalidArgumentException);
+}
+
+// --- SetPosition: when it reads from disk ------------------------------------------------------
+
+struct PositionCase {
+  const char* name;
+  std::vector<Span> memory;  // added after a SetPosition to the first of them
+  std::vector<Span> disk;    // added at that same position, so more than 0.1 s away from it
+  int64_t t;
+  bool result;
+  std::vector<int64_t> memoryAfter;
+};
+
+class SetPositionTest : public VideoDecoderCacheManagerTest, public ::testing::WithParamInterface<PositionCase> {};
+
+TEST_P(SetPositionTest, SetPosition_LoadsOnlyWhenDiskFrameServesBetter) {
+  const PositionCase& c = GetParam();
+  if (!c.memory.empty()) manager_->SetPosition(c.memory.front().time);
+  for (const Span& s : c.memory) ASSERT_TRUE(AddFrame(s.time, s.duration));
+  for (const Span& s : c.disk) ASSERT_TRUE(AddFrame(s.time, s.duration));
+  ASSERT_EQ(c.disk.size(), StorageTimes().size());
+
+  EXPECT_EQ(c.result, manager_->SetPosition(c.t));
+  EXPECT_EQ(c.memoryAfter, MemoryTimes());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SetPositionTest,
+    ::testing::Values(
+        PositionCase{"MemoryFrameContainsTime", {{0}}, {{2'000'000}}, 100'000, true, {0}},
+        // The disk frame contains t although the memory frame starts nearer.
+        PositionCase{"DiskFrameContainsTime", {{3'000'000}}, {{1'900'000, 1'100'000}}, 2'950'000, true, {1'900'000}},
+        PositionCase{"MemoryEmpty", {}, {{5'000'000}}, 0, true, {5'000'000}},
+        // Loaded, but the memory cursor stays on the negative frame and the loaded one is
+        // trimmed straight back to disk.
+        PositionCase{"MemoryFrameNegative", {{-500'000}}, {{5'000'000}}, 0, false, {-500'000}},
+        PositionCase{"DiskFrameStrictlyNearer", {{0}}, {{2'000'000}}, 1'000'001, true, {2'000'000}},
+        PositionCase{"EqualDistanceKeepsMemory", {{0}}, {{2'000'000}}, 1'000'000, false, {0}},
+        PositionCase{"MemoryFrameNearer", {{0}}, {{2'000'000}}, 900'000, false, {0}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(VideoDecoderCacheManagerTest, SetPosition_CursorFrameContainsTime_TrimsAroundIt) {
+  for (int64_t t : {-1'000'000, 0, 333'333}) ASSERT_TRUE(AddFrame(t));
+  EXPECT_TRUE(manager_->SetPosition(400'000));
+  EXPECT_EQ((std::vector<int64_t>{0, 333'333}), MemoryTimes());
+  EXPECT_EQ((std::vector<int64_t>{-1'000'000}), StorageTimes());
+  EXPECT_TRUE(fs::exists(FramePath(-1'000'000)));
+  EXPECT_EQ(333'333, manager_->GetCurrentFrameTime());
+  EXPECT_EQ(333'333, manager_->GetCurrentFrameDuration());
+}
+
+TEST_F(VideoDecoderCacheManagerTest, SetPosition_InsideDiskFrameFarAway_LoadsAndEvictsMemoryToDisk) {
+  for (int64_t t : {0, 333'333}) ASSERT_TRUE(AddFrame(t));
+  for (int64_t t : {5'000'000, 5'333'333}) ASSERT_TRUE(AddFrame(t));
+  EXPECT_TRUE(manager_->SetPosition(5'100'000));
+  EXPECT_EQ((std::vector<int64_t>{5'000'000}), MemoryTimes());
+  EXPECT_EQ(5'000'000, manager_->GetCurrentFrameTime());
+  EXPECT_EQ((std::vector<int64_t>{0, 333'333, 5'000'000, 5'333'333}), StorageTimes());
+  EXPECT_TRUE(fs::exists(FramePath(0)));
+  EXPECT_TRUE(fs::exists(FramePath(333'333)));
+}
+
+TEST_F(VideoDecoderCacheManagerTest, SetPosition_BothCachesEmpty_ReturnsFalseAndTextureBackInPool) {
+  EXPECT_FALSE(manager_->SetPosition(0)) << "before any sample: nothing to load into";
+  ScopedFreeSpace full(0);
+  MakeManager();  // a disk too full to write to: the first frame goes nowhere
+  ASSERT_FALSE(AddFrame(5'000'000));
+  ASSERT_EQ(1u, PoolSize());
+  EXPECT_FALSE(manager_->SetPosition(0));
+  EXPECT_EQ(1u, PoolSize());
+  EXPECT_EQ(-1, manager_->GetCurrentFrameTime());
+  EXPECT_EQ(-1, manager_->GetCurrentFrameDuration());
+}
+
+// --- frames and times ----------------------------------------------------------------------
+
+TEST_F(VideoDecoderCacheManagerTest, GetFrame_OnlyOnDisk_LoadsIntoMemoryWithoutTrimming) {
+  ASSERT_TRUE(AddFrame(0, 333'333, 1));
+  ASSERT_TRUE(AddFrame(5'000'000, 333'333, 2));
+  EXPECT_EQ(nullptr, manager_->GetFrame(9'000'000).Get());
+  ComPtr<ID3D11Texture2D> frame;
+  manager_->GetFrame(frame, 5'000'000);
+  ASSERT_NE(nullptr, frame.Get());
+  EXPECT_EQ(Nv12Picture(width_, height_, 2), ReadPicture(d_, frame.Get()));
+  EXPECT_EQ((std::vector<int64_t>{0, 5'000'000}), MemoryTimes());
+  EXPECT_EQ(frame.Get(), manager_->GetFrame(5'100'000).Get()) << "now answered from memory";
+}
+
+TEST_F(VideoDecoderCacheManagerTest, GetFrameDuration_MemoryFirstThenDisk) {
+  ASSERT_TRUE(AddFrame(0, 300'000));
+  ASSERT_TRUE(AddFrame(5'000'000, 400'000));
+  EXPECT_EQ(300'000, manager_->GetFrameDuration(100'000));
+  EXPECT_EQ(400'000, manager_->GetFrameDuration(5'100'000));
+  EXPECT_EQ(0, manager_->GetFrameDuration(9'000'000));
+}
+
+TEST_F(VideoDecoderCacheManagerTest, GetNeighbourTimes_FallBackToDiskOnMinusOne) {
+  ASSERT_TRUE(AddFrame(0));
+  ASSERT_TRUE(AddFrame(333'333));
+  ASSERT_TRUE(AddFrame(-2'000'000));
+  ASSERT_TRUE(AddFrame(-1'666'667));
+  EXPECT_EQ(333'333, manager_->GetNextFrameTime(100'000));
+  EXPECT_EQ(0, manager_->GetPreviousFrameTime(400'000));
+  EXPECT_EQ(-1'666'667, manager_->GetNextFrameTime(-1'900'000)) << "from disk";
+  EXPECT_EQ(-2'000'000, manager_->GetPreviousFrameTime(-1'600'000)) << "from disk";
+  EXPECT_EQ(-1, manager_->GetNextFrameTime(400'000));
+}
+
+TEST_F(VideoDecoderCacheManagerTest, GetCachedRangeEnd_SplitAcrossCaches_LongerSingleRun) {
+  for (int64_t t : {0, 333'333, 666'666}) ASSERT_TRUE(AddFrame(t));
+  ASSERT_TRUE(AddFrame(1'000'001)) << "continues the run, but on disk";
+  EXPECT_EQ(999'999, manager_->GetCachedRangeEnd(0, 10'000'000));
+  EXPECT_EQ(1'333'334, manager_->GetCachedRangeEnd(1'000'001, 10'000'000));
+  EXPECT_EQ(500'000, manager_->GetCachedRangeEnd(0, 500'000));
+}
+
+// --- round trip and resources ----------------------------------------------------------------
+
+class ManagerRoundTripTest : public VideoDecoderCacheManagerTest, public ::testing::WithParamInterface<std::tuple<UINT, UINT>> {};
+
+TEST_P(ManagerRoundTripTest, SetPosition_MemoryToDiskToMemory_ByteIdentical) {
+  std::tie(width_, height_) = GetParam();
+  MakeManager();
+  ASSERT_TRUE(AddFrame(0, 333'333, 5));
+  ASSERT_TRUE(AddFrame(5'000'000, 333'333, 6));
+  ASSERT_TRUE(manager_->SetPosition(5'000'000));
+  ASSERT_EQ((std::vector<int64_t>{5'000'000}), MemoryTimes()) << "frame 0 went to disk";
+  ASSERT_TRUE(manager_->SetPosition(0));
+  ASSERT_EQ((std::vector<int64_t>{0}), MemoryTimes()) << "frame 0 came back";
+  ComPtr<ID3D11Texture2D> frame = manager_->GetFrame(0);
+  ASSERT_NE(nullptr, frame.Get());
+  EXPECT_EQ(Nv12Picture(width_, height_, 5), ReadPicture(d_, frame.Get()));
+}
+
+// 320 is a multiple of the 64-byte pitch alignment; 322 and 130 are not.
+INSTANTIATE_TEST_SUITE_P(Sizes, ManagerRoundTripTest,
+                         ::testing::Values(std::tuple<UINT, UINT>{320, 240}, std::tuple<UINT, UINT>{322, 180},
+                                           std::tuple<UINT, UINT>{130, 66}));
+
+TEST_F(VideoDecoderCacheManagerTest, AddFrameAndSetPosition_10000Cycles_TexturesReused) {
+  width_ = 16;
+  height_ = 16;
+  MakeManager();
+  ComPtr<IMFSample> sample = Sample(1);
+  const uint64_t baseline = d_.Stats().liveTextures;
+  uint64_t peak = 0;
+  for (int i = 0; i < 10'000; ++i) {
+    const int64_t time = i * int64_t{333'333};
+    ASSERT_TRUE(manager_->AddFrame(sample, time, 333'333)) << "cycle " << i;
+    ASSERT_TRUE(manager_->SetPosition(time)) << "cycle " << i;
+    peak = std::max(peak, d_.Stats().liveTextures - baseline);
+  }
+  // Up to five frames around the cursor at 30 fps (or four and a pooled one), and the staging
+  // texture: never one texture per frame.
+  EXPECT_LE(peak, 8u);
+  EXPECT_EQ(10'000u, StorageTimes().size() + MemoryTimes().size());
+}
+
+TEST_F(VideoDecoderCacheManagerTest, Destroy_WritesMemoryFramesToDiskAndReleasesTextures) {
+  const uint64_t baseline = d_.Stats().liveTextures;
+  ASSERT_TRUE(AddFrame(0));
+  ASSERT_TRUE(AddFrame(333'333));
+  EXPECT_FALSE(fs::exists(FramePath(0)));
+  manager_.reset();
+  EXPECT_TRUE(fs::exists(FramePath(0)));
+  EXPECT_TRUE(fs::exists(FramePath(333'333)));
+  EXPECT_EQ(baseline, d_.Stats().liveTextures);
+}
+
+// Many threads through one manager: every operation takes the lock (run under TSan).
+TEST_F(VideoDecoderCacheManagerTest, Operations_FromSeveralThreads_Serialised) {
+  std::atomic<bool> failed{false};
+  std::thread writer([&] {
+    ComPtr<IMFSample> sample = Sample(1);
+    for (int i = 0; i < 300; ++i) {
+      const int64_t time = (i % 60) * int64_t{333'333};
+      manager_->AddFrame(sample, time, 333'333);
+      manager_->SetPosition((i * 7 % 60) * int64_t{333'333});
+    }
+  });
+  std::thread reader([&] {
+    for (int i = 0; i < 300; ++i) {
+      const int64_t time = (i % 60) * int64_t{333'333};
+      ComPtr<ID3D11Texture2D> frame = manager_->GetFrame(time);
+      if (frame && !manager_->IsFrameCached(time)) failed = true;
+      manager_->GetNextFrameTime(time);
+      manager_->GetCachedRangeEnd(time, 20'000'000);
+      manager_->GetCurrentFrameTime();
+    }
+  });
+  writer.join();
+  reader.join();
+  EXPECT_FALSE(failed);
+  // Every time reached one cache or the other, and nothing left both.
+  std::set<int64_t> times;
+  for (int64_t t : MemoryTimes()) times.insert(t);
+  for (int64_t t : StorageTimes()) times.insert(t);
+  EXPECT_EQ(60u, times.size());
+}
+
+}  // namespace
+}  // namespace korvane::cache::test
