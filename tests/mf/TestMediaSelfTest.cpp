@@ -37,12 +37,14 @@ std::vector<uint8_t> Nv12Picture(int index, int width, int height, size_t pitch)
 }
 
 // The luma plane turned clockwise by quarterTurns × 90°.
-std::vector<uint8_t> TurnClockwise(const std::vector<uint8_t>& luma, int& width, int& height, int quarterTurns) {
+std::vector<uint8_t> TurnClockwise(const std::vector<uint8_t>& luma, int& width, int& height,
+                                   int quarterTurns) {
   std::vector<uint8_t> turned = luma;
   for (int turn = 0; turn < quarterTurns; ++turn) {
     std::vector<uint8_t> next(turned.size());
     for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) next[static_cast<size_t>(x) * height + (height - 1 - y)] = turned[y * width + x];
+      for (int x = 0; x < width; ++x)
+        next[static_cast<size_t>(x) * height + (height - 1 - y)] = turned[y * width + x];
     }
     turned.swap(next);
     std::swap(width, height);
@@ -51,13 +53,15 @@ std::vector<uint8_t> TurnClockwise(const std::vector<uint8_t>& luma, int& width,
 }
 
 // Area-average shrink, as a scaler asked for a smaller output does.
-std::vector<uint8_t> Shrink(const std::vector<uint8_t>& luma, int width, int height, int toWidth, int toHeight) {
+std::vector<uint8_t> Shrink(const std::vector<uint8_t>& luma, int width, int height, int toWidth,
+                            int toHeight) {
   std::vector<uint8_t> small(static_cast<size_t>(toWidth) * toHeight);
   for (int y = 0; y < toHeight; ++y) {
     for (int x = 0; x < toWidth; ++x) {
       int sum = 0, count = 0;
       for (int sy = y * height / toHeight; sy < (y + 1) * height / toHeight; ++sy) {
-        for (int sx = x * width / toWidth; sx < (x + 1) * width / toWidth; ++sx, ++count) sum += luma[sy * width + sx];
+        for (int sx = x * width / toWidth; sx < (x + 1) * width / toWidth; ++sx, ++count)
+          sum += luma[sy * width + sx];
       }
       small[static_cast<size_t>(y) * toWidth + x] = static_cast<uint8_t>(sum / count);
     }
@@ -114,22 +118,24 @@ TEST_P(FrameIndexDamageTest, ReadFrameIndexNv12_RefusesDamagedPicture) {
 
 INSTANTIATE_TEST_SUITE_P(
     Damages, FrameIndexDamageTest,
-    ::testing::Values(
-        Damage{"Placeholder", [](std::vector<uint8_t>& p, int, int) { std::fill(p.begin(), p.end(), 0x7F); }},
-        Damage{"BlendOfTwoFrames",
-               [](std::vector<uint8_t>& p, int w, int h) {
-                 const std::vector<uint8_t> other = Nv12Picture(78, w, h, w);
-                 for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<uint8_t>((p[i] + other[i]) / 2);
-               }},
-        Damage{"OneCellFlipped",
-               [](std::vector<uint8_t>& p, int w, int h) {
-                 // The cell in row 1, column 1 holds an index bit; its complement is elsewhere.
-                 for (int y = h / 6; y < 2 * h / 6; ++y) {
-                   for (int x = w / 6; x < 2 * w / 6; ++x) p[y * w + x] = p[y * w + x] > 128 ? 16 : 235;
-                 }
-               }},
-        Damage{"ChromaMissing",
-               [](std::vector<uint8_t>& p, int w, int h) { std::fill(p.begin() + w * h, p.end(), 0); }}),
+    ::testing::Values(Damage{"Placeholder",
+                             [](std::vector<uint8_t>& p, int, int) { std::fill(p.begin(), p.end(), 0x7F); }},
+                      Damage{"BlendOfTwoFrames",
+                             [](std::vector<uint8_t>& p, int w, int h) {
+                               const std::vector<uint8_t> other = Nv12Picture(78, w, h, w);
+                               for (size_t i = 0; i < p.size(); ++i)
+                                 p[i] = static_cast<uint8_t>((p[i] + other[i]) / 2);
+                             }},
+                      Damage{"OneCellFlipped",
+                             [](std::vector<uint8_t>& p, int w, int h) {
+                               // The cell in row 1, column 1 holds an index bit; its complement is elsewhere.
+                               for (int y = h / 6; y < 2 * h / 6; ++y) {
+                                 for (int x = w / 6; x < 2 * w / 6; ++x)
+                                   p[y * w + x] = p[y * w + x] > 128 ? 16 : 235;
+                               }
+                             }},
+                      Damage{"ChromaMissing", [](std::vector<uint8_t>& p, int w,
+                                                 int h) { std::fill(p.begin() + w * h, p.end(), 0); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FrameIndexNv12Test, ReadFrameIndex_RefusesBadArguments) {
@@ -205,8 +211,8 @@ TEST(TestVideoFeaturesTest, Probe_OddSizeIsStoredExactly) {
 // into display orientation by itself, and a phone's 90 must come out turned clockwise.
 TEST(TestVideoFeaturesTest, FfmpegDisplay_RotatedVideoIsTurnedClockwise) {
   if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg program";
-  const std::string command =
-      "ffmpeg -v error -i '" + TestVideo(TestVideoKind::Rotated90Mp4) + "' -frames:v 1 -f rawvideo -pix_fmt gray -";
+  const std::string command = "ffmpeg -v error -i '" + TestVideo(TestVideoKind::Rotated90Mp4) +
+                              "' -frames:v 1 -f rawvideo -pix_fmt gray -";
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
   ASSERT_NE(nullptr, pipe);
   std::vector<uint8_t> luma(240 * 320);
@@ -260,26 +266,27 @@ TEST_P(WriteTestVideoTest, WriteTestVideo_RefusesBadSpec) {
 
 INSTANTIATE_TEST_SUITE_P(
     BadSpecs, WriteTestVideoTest,
-    ::testing::Values(BadSpec{"UnknownContainer", [](VideoSpec& s) { s.container = "nosuchmux"; }, "nosuchmux"},
-                      BadSpec{"UnknownEncoder", [](VideoSpec& s) { s.encoder = "nosuchcodec"; }, "nosuchcodec"},
-                      BadSpec{"NoFrames", [](VideoSpec& s) { s.frameCount = 0; }, "frameCount = 0"},
-                      BadSpec{"OddRotation", [](VideoSpec& s) { s.rotationDegrees = 45; }, "45"},
-                      BadSpec{"RotationInWebm",
-                              [](VideoSpec& s) {
-                                s.container = "webm";
-                                s.encoder = "libvpx-vp9";
-                                s.rotationDegrees = 90;
-                              },
-                              "webm"},
-                      BadSpec{"RgbPixels", [](VideoSpec& s) { s.pixelFormat = "rgb24"; }, "rgb24"},
-                      // MPEG-2 has a fixed list of frame rates: the encoder itself refuses.
-                      BadSpec{"FrameRateMpeg2Lacks",
-                              [](VideoSpec& s) {
-                                s.container = "mpegts";
-                                s.encoder = "mpeg2video";
-                                s.frameRate = {7, 1};
-                              },
-                              "'mpeg2video'"}),
+    ::testing::Values(
+        BadSpec{"UnknownContainer", [](VideoSpec& s) { s.container = "nosuchmux"; }, "nosuchmux"},
+        BadSpec{"UnknownEncoder", [](VideoSpec& s) { s.encoder = "nosuchcodec"; }, "nosuchcodec"},
+        BadSpec{"NoFrames", [](VideoSpec& s) { s.frameCount = 0; }, "frameCount = 0"},
+        BadSpec{"OddRotation", [](VideoSpec& s) { s.rotationDegrees = 45; }, "45"},
+        BadSpec{"RotationInWebm",
+                [](VideoSpec& s) {
+                  s.container = "webm";
+                  s.encoder = "libvpx-vp9";
+                  s.rotationDegrees = 90;
+                },
+                "webm"},
+        BadSpec{"RgbPixels", [](VideoSpec& s) { s.pixelFormat = "rgb24"; }, "rgb24"},
+        // MPEG-2 has a fixed list of frame rates: the encoder itself refuses.
+        BadSpec{"FrameRateMpeg2Lacks",
+                [](VideoSpec& s) {
+                  s.container = "mpegts";
+                  s.encoder = "mpeg2video";
+                  s.frameRate = {7, 1};
+                },
+                "'mpeg2video'"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- files a reader must refuse or survive --------------------------------------------------

@@ -74,15 +74,16 @@ inline std::string AvErrorText(int code) {
 // is negative; returns code otherwise.
 inline int CheckAv(int code, const char* what, const std::string& subject) {
   if (code < 0) {
-    throw std::runtime_error(std::string(what) + " failed for " + subject + ": " + AvErrorText(code) +
-                             " (" + std::to_string(code) + ")");
+    throw std::runtime_error(std::string(what) + " failed for " + subject + ": " + AvErrorText(code) + " (" +
+                             std::to_string(code) + ")");
   }
   return code;
 }
 
 template <class T>
 T* CheckAllocated(T* object, const char* what, const std::string& subject) {
-  if (object == nullptr) throw std::runtime_error(std::string(what) + " failed for " + subject + ": out of memory");
+  if (object == nullptr)
+    throw std::runtime_error(std::string(what) + " failed for " + subject + ": out of memory");
   return object;
 }
 

@@ -21,7 +21,9 @@ using namespace detail;
 
 constexpr AVRational k100ns{1, 10'000'000};
 
-Ratio ToRatio(AVRational value) { return value.num > 0 && value.den > 0 ? Ratio{value.num, value.den} : Ratio{0, 1}; }
+Ratio ToRatio(AVRational value) {
+  return value.num > 0 && value.den > 0 ? Ratio{value.num, value.den} : Ratio{0, 1};
+}
 
 // The display matrix holds a counter-clockwise angle; the helpers speak of clockwise turns.
 int ClockwiseRotation(const AVStream& stream) {
@@ -100,7 +102,8 @@ VideoInfo ReferenceDecoder::Info() const {
   if (stream_->start_time != AV_NOPTS_VALUE) {
     info.startTime100ns = av_rescale_q(stream_->start_time, stream_->time_base, k100ns);
   }
-  if (input_->duration != AV_NOPTS_VALUE) info.duration100ns = av_rescale_q(input_->duration, AV_TIME_BASE_Q, k100ns);
+  if (input_->duration != AV_NOPTS_VALUE)
+    info.duration100ns = av_rescale_q(input_->duration, AV_TIME_BASE_Q, k100ns);
   for (unsigned i = 0; i < input_->nb_streams; ++i) {
     if (input_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) info.hasAudio = true;
   }
@@ -113,7 +116,8 @@ void ReferenceDecoder::OpenDecoder() {
     throw std::runtime_error(path_ + ": no decoder for " + avcodec_get_name(stream_->codecpar->codec_id));
   }
   decoder_.reset(CheckAllocated(avcodec_alloc_context3(codec), "avcodec_alloc_context3", path_));
-  CheckAv(avcodec_parameters_to_context(decoder_.get(), stream_->codecpar), "avcodec_parameters_to_context", path_);
+  CheckAv(avcodec_parameters_to_context(decoder_.get(), stream_->codecpar), "avcodec_parameters_to_context",
+          path_);
   decoder_->pkt_timebase = stream_->time_base;
   decoder_->thread_count = 1;
   CheckAv(avcodec_open2(decoder_.get(), codec, nullptr), "avcodec_open2", path_);
@@ -144,8 +148,11 @@ std::vector<ReferenceFrame> ReferenceDecoder::Decode(bool withPixels) {
     start = frame->time100ns;
   }
   for (ReferenceFrame& frame : frames_) {
-    frame.time100ns = frame.time100ns == AV_NOPTS_VALUE ? -1 : av_rescale_q(frame.time100ns - start, stream_->time_base, k100ns);
-    if (frame.duration100ns > 0) frame.duration100ns = av_rescale_q(frame.duration100ns, stream_->time_base, k100ns);
+    frame.time100ns = frame.time100ns == AV_NOPTS_VALUE
+                          ? -1
+                          : av_rescale_q(frame.time100ns - start, stream_->time_base, k100ns);
+    if (frame.duration100ns > 0)
+      frame.duration100ns = av_rescale_q(frame.duration100ns, stream_->time_base, k100ns);
   }
   return std::move(frames_);
 }
@@ -180,9 +187,11 @@ void ReferenceDecoder::StorePixels(const AVFrame& frame, ReferenceFrame& out) {
   out.rowPitch = 2 * ((static_cast<size_t>(frame.width) + 1) / 2);
   const size_t chromaRows = (static_cast<size_t>(frame.height) + 1) / 2;
   out.nv12.assign(out.rowPitch * (frame.height + chromaRows), 0);
-  uint8_t* const planes[4] = {out.nv12.data(), out.nv12.data() + out.rowPitch * frame.height, nullptr, nullptr};
+  uint8_t* const planes[4] = {out.nv12.data(), out.nv12.data() + out.rowPitch * frame.height, nullptr,
+                              nullptr};
   const int strides[4] = {static_cast<int>(out.rowPitch), static_cast<int>(out.rowPitch), 0, 0};
-  CheckAv(sws_scale(scaler_.get(), frame.data, frame.linesize, 0, frame.height, planes, strides), "sws_scale", path_);
+  CheckAv(sws_scale(scaler_.get(), frame.data, frame.linesize, 0, frame.height, planes, strides), "sws_scale",
+          path_);
   out.frameIndex = ReadFrameIndexNv12(out.nv12.data(), out.rowPitch, out.width, out.height);
 }
 

@@ -8,12 +8,13 @@
 // stored picture); the other 32 cells hold the 16-bit frame index and its complement, so one
 // misread cell is detected instead of yielding a wrong index. The cells are large (a sixth of
 // the picture each way) and are read at their centres, so the index survives lossy coding,
-// scaling (any size down to 12 × 12 pixels, e.g. a resolution divisor of 2 or 4), odd sizes
-// and a turn by any multiple of 90° (the grid maps onto itself; the marker tells the turn).
+// scaling (checked on every kind down to a divisor of 8, 40 × 30; the reader gives up below
+// 12 × 12), odd sizes and a turn by any multiple of 90° (the grid maps onto itself; the marker
+// tells the turn).
 // The frame index is the frame's position in presentation order, starting at 0.
 //
-// Threads: every function may be called from any thread. TestVideo and BadMediaFile serialise
-// generation behind one process-wide mutex; the others share no state.
+// Threads: every function may be called from any thread. TestVideo, BadMediaFile and
+// BenchmarkVideo serialise generation behind one process-wide mutex; the others share no state.
 //
 // Logging: the first generation lowers FFmpeg's global log level from its default (info) to
 // errors, so that encoder banners do not flood test output; a level set explicitly by the
@@ -40,16 +41,18 @@ inline constexpr int kMaxFrameIndex = 0xFFFF;
 
 // What to write. The defaults give a 1-second 320 × 240 H.264 MP4 at 30 fps.
 struct VideoSpec {
-  std::string container = "mp4";    // libavformat muxer name: mp4, mov, avi, webm, matroska, mpegts
-  std::string encoder = "libx264";  // libx264, libx265, libvpx-vp9, mpeg4, mpeg2video
+  std::string container = "mp4";        // libavformat muxer name: mp4, mov, avi, webm, matroska, mpegts
+  std::string encoder = "libx264";      // libx264, libx265, libvpx-vp9, mpeg4, mpeg2video
   std::string pixelFormat = "yuv420p";  // planar 8-bit YUV the encoder accepts (yuv444p for odd x264)
   int width = 320;
   int height = 240;
   int frameCount = 30;  // 1 .. kMaxFrameIndex + 1
   Ratio frameRate{30, 1};
-  int gopSize = 30;     // distance between key frames; scene-cut key frames are disabled
-  int maxBFrames = 2;   // 0 disables B-frames
-  bool openGop = false; // libx264 only: key frames are recovery points, not IDR pictures
+  int gopSize = 30;  // distance between key frames; scene-cut key frames are disabled
+  // libx264/libx265 put exactly this many B-frames between reference frames (no adaptive
+  // choice); mpeg4/mpeg2video up to this many; VP9 has none. 0 disables them.
+  int maxBFrames = 2;
+  bool openGop = false;    // libx264/libx265 only: key frames are recovery points, not IDR pictures
   bool withAudio = false;  // adds an AAC stereo 48 kHz tone as long as the video
   // Clockwise turn a player applies to the stored picture for display, as a phone held upright
   // records it (0, 90, 180 or 270). Written as the display-matrix side data of the mp4/mov muxer;
@@ -75,16 +78,18 @@ std::string WriteTestAudio(double seconds, const std::string& path);
 // Ready-made videos. Each is written once per process, on first use, into a per-process temp
 // folder removed at exit; the returned reference stays valid until then.
 enum class TestVideoKind {
-  H264Mp4,          // 320×240, 30 fps, 90 frames, key frame every 45, up to 3 B-frames, no audio
-  H264Mp4Audio,     // as H264Mp4, 60 frames, plus an AAC track
-  H264OpenGopMp4,   // as H264Mp4 with open GOPs: B-frames before a key frame refer across it
-  Mpeg4Avi,         // MPEG-4 Part 2 in AVI, 320×240, 25 fps, 50 frames, key frame every 12, no B-frames
-  Vp9Webm,          // VP9 in WebM, 320×240, 30 fps, 30 frames
-  HevcMkv,          // HEVC (libx265) in Matroska, 320×240, 25 fps, 40 frames, B-frames
-  Mpeg2Ts,          // MPEG-2 video in MPEG-TS, 320×240, 25 fps, 40 frames, B-frames; starts at 1.4 s
-  Rotated90Mp4,     // H.264 MP4 stored 320×240, tagged 90° (displayed 240×320), 30 frames
-  NonSquareMp4,     // H.264 MP4 320×240 with 4:3 pixels, 30 frames
-  OddSizeWebm,      // VP9 in WebM stored at exactly 321×241, 30 frames
+  H264Mp4,         // 320×240, 30 fps, 90 frames, key frame every 45, 3 B-frames, no audio
+  H264Mp4Audio,    // as H264Mp4, 60 frames, plus an AAC track
+  H264OpenGopMp4,  // as H264Mp4, key frame every 30, open GOPs: the B-frames shown just
+                   // before a key frame come after it in the file and refer to both GOPs
+  Mpeg4Avi,        // MPEG-4 Part 2 in AVI, 320×240, 25 fps, 50 frames, key frame every 12, no B-frames
+  Vp9Webm,         // VP9 in WebM, 320×240, 30 fps, 30 frames
+  HevcMkv,         // HEVC (libx265) in Matroska, 320×240, 25 fps, 40 frames, key frame every 20, 3 B-frames
+  Mpeg2Ts,         // MPEG-2 video in MPEG-TS, 320×240, 25 fps, 40 frames, key frame every 12, up to
+                   // 2 B-frames; the stream starts at 1.4 s
+  Rotated90Mp4,    // H.264 MP4 stored 320×240, tagged 90° (displayed 240×320), 30 frames
+  NonSquareMp4,    // H.264 MP4 320×240 with 4:3 pixels, 30 frames
+  OddSizeWebm,     // VP9 in WebM stored at exactly 321×241, 30 frames
 };
 const std::string& TestVideo(TestVideoKind kind);
 // The spec each kind was written from (frame count, rate, size, rotation, ...).
@@ -96,11 +101,11 @@ const char* TestVideoKindName(TestVideoKind kind);
 
 // Files a media reader must refuse or survive; made once per process like TestVideo.
 enum class BadMediaKind {
-  AudioOnly,           // AAC in an m4a, 1 s: a valid file without video
-  Text,                // a few lines of plain text
-  Empty,               // zero bytes
-  TruncatedMp4,        // H264Mp4 with its index at the front, cut in the middle of the media data
-  TruncatedMp4NoIndex, // H264Mp4 with its index at the end, cut in the middle (index lost)
+  AudioOnly,            // AAC in an m4a, 1 s: a valid file without video
+  Text,                 // a few lines of plain text
+  Empty,                // zero bytes
+  TruncatedMp4,         // H264Mp4 with its index at the front, cut in the middle of the media data
+  TruncatedMp4NoIndex,  // H264Mp4 with its index at the end, cut in the middle (index lost)
 };
 const std::string& BadMediaFile(BadMediaKind kind);
 
@@ -136,8 +141,8 @@ void DrawFrameIndexNv12(int index, uint8_t* data, size_t rowPitch, int width, in
 
 // What the container says about the first video stream.
 struct VideoInfo {
-  std::string codec;           // libavcodec codec name: h264, hevc, vp9, mpeg4, mpeg2video
-  int width = 0;               // stored size, before rotation
+  std::string codec;  // libavcodec codec name: h264, hevc, vp9, mpeg4, mpeg2video
+  int width = 0;      // stored size, before rotation
   int height = 0;
   int rotationDegrees = 0;     // clockwise display turn, as VideoSpec::rotationDegrees
   Ratio sampleAspect{0, 1};    // {0, 1} when unknown
@@ -151,9 +156,9 @@ VideoInfo ProbeVideo(const std::string& path);
 
 // One decoded frame of the reference decode.
 struct ReferenceFrame {
-  int64_t time100ns = 0;       // best-effort timestamp minus the start time, in 100 ns units
+  int64_t time100ns = 0;       // best-effort timestamp minus the start time; -1 when it has none
   int64_t duration100ns = -1;  // -1 when the frame carries no duration
-  bool keyFrame = false;
+  bool keyFrame = false;       // libavcodec's key-frame flag: an IDR picture or a recovery point
   int frameIndex = -1;         // the index read from the picture; -1 unless pixels were asked for
   int width = 0;               // stored size, never rotated or scaled
   int height = 0;
@@ -167,8 +172,11 @@ struct ReferenceFrame {
 // Decodes the first video stream of path from start to end, single-threaded, with libavcodec
 // (and libswscale for the NV12 pixels), in presentation order. The start time subtracted is the
 // stream's start_time, or the first frame's timestamp when the stream has none. Throws
-// std::runtime_error naming the path and the failing call; frames the decoder flags as corrupt
-// are kept (their index reads -1 or wrong), so the caller sees exactly what libavcodec made.
+// std::runtime_error naming the path and the failing call when the file cannot be opened or
+// decoded at all. Damage is not an error: a read error ends the decode as the end of the file
+// would (a cut file gives the frames before the cut), packets the decoder calls invalid are
+// skipped, and frames it flags as corrupt are kept (their index reads -1 or wrong), so the
+// caller sees exactly what libavcodec made.
 std::vector<ReferenceFrame> DecodeReference(const std::string& path, bool withPixels);
 
 }  // namespace korvane::test

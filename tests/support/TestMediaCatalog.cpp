@@ -28,8 +28,7 @@ VideoSpec MakeSpec(const char* container, const char* encoder, int frameCount, R
 
 VideoSpec SpecOf(TestVideoKind kind) {
   switch (kind) {
-    case TestVideoKind::H264Mp4:
-      return MakeSpec("mp4", "libx264", 90, {30, 1}, 45, 3);
+    case TestVideoKind::H264Mp4: return MakeSpec("mp4", "libx264", 90, {30, 1}, 45, 3);
     case TestVideoKind::H264Mp4Audio: {
       VideoSpec spec = MakeSpec("mp4", "libx264", 60, {30, 1}, 30, 2);
       spec.withAudio = true;
@@ -44,10 +43,8 @@ VideoSpec SpecOf(TestVideoKind kind) {
       // AVI stores no presentation times, so libavformat cannot time reordered B-frames in it:
       // they come out one frame late and the last one without a time.
       return MakeSpec("avi", "mpeg4", 50, {25, 1}, 12, 0);
-    case TestVideoKind::Vp9Webm:
-      return MakeSpec("webm", "libvpx-vp9", 30, {30, 1}, 15, 0);
-    case TestVideoKind::HevcMkv:
-      return MakeSpec("matroska", "libx265", 40, {25, 1}, 20, 3);
+    case TestVideoKind::Vp9Webm: return MakeSpec("webm", "libvpx-vp9", 30, {30, 1}, 15, 0);
+    case TestVideoKind::HevcMkv: return MakeSpec("matroska", "libx265", 40, {25, 1}, 20, 3);
     case TestVideoKind::Mpeg2Ts: {
       VideoSpec spec = MakeSpec("mpegts", "mpeg2video", 40, {25, 1}, 12, 2);
       spec.startOffset100ns = 14'000'000;
@@ -166,8 +163,7 @@ class TestMediaCatalog {
   std::string MakeBad(BadMediaKind kind) {
     const std::string name = BadMediaKindName(kind);
     switch (kind) {
-      case BadMediaKind::AudioOnly:
-        return WriteTestAudio(1.0, folder_.File(name + ".m4a"));
+      case BadMediaKind::AudioOnly: return WriteTestAudio(1.0, folder_.File(name + ".m4a"));
       case BadMediaKind::Text: {
         const std::string path = folder_.File(name + ".txt");
         WriteWholeFile(path, "This is a plain text file.\nIt holds no video at all.\n");
@@ -204,11 +200,11 @@ class TestMediaCatalog {
 }  // namespace
 
 const std::vector<TestVideoKind>& AllTestVideoKinds() {
-  static const std::vector<TestVideoKind> kinds{
-      TestVideoKind::H264Mp4,      TestVideoKind::H264Mp4Audio, TestVideoKind::H264OpenGopMp4,
-      TestVideoKind::Mpeg4Avi,     TestVideoKind::Vp9Webm,      TestVideoKind::HevcMkv,
-      TestVideoKind::Mpeg2Ts,      TestVideoKind::Rotated90Mp4, TestVideoKind::NonSquareMp4,
-      TestVideoKind::OddSizeWebm};
+  static const std::vector<TestVideoKind> kinds{TestVideoKind::H264Mp4,        TestVideoKind::H264Mp4Audio,
+                                                TestVideoKind::H264OpenGopMp4, TestVideoKind::Mpeg4Avi,
+                                                TestVideoKind::Vp9Webm,        TestVideoKind::HevcMkv,
+                                                TestVideoKind::Mpeg2Ts,        TestVideoKind::Rotated90Mp4,
+                                                TestVideoKind::NonSquareMp4,   TestVideoKind::OddSizeWebm};
   return kinds;
 }
 
@@ -255,7 +251,8 @@ VideoSpec BenchmarkSpec(int frameCount) {
 
 const std::string& BenchmarkVideo(int frameCount) {
   if (frameCount < 1 || frameCount > kMaxFrameIndex + 1) {
-    throw std::invalid_argument("BenchmarkVideo: frame count " + std::to_string(frameCount) + " is outside 1..65536");
+    throw std::invalid_argument("BenchmarkVideo: frame count " + std::to_string(frameCount) +
+                                " is outside 1..65536");
   }
   return TestMediaCatalog::Instance().Benchmark(frameCount);
 }

@@ -51,7 +51,8 @@ void QuietEncoderLogs() {
 
 void CheckPixelFormat(const std::string& name, AVPixelFormat format) {
   const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
-  if (descriptor == nullptr || descriptor->nb_components != 3 || !(descriptor->flags & AV_PIX_FMT_FLAG_PLANAR) ||
+  if (descriptor == nullptr || descriptor->nb_components != 3 ||
+      !(descriptor->flags & AV_PIX_FMT_FLAG_PLANAR) ||
       (descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL)) ||
       descriptor->comp[0].depth != 8) {
     BadSpec("pixelFormat", Quoted(name), "not a planar 8-bit YUV format");
@@ -88,15 +89,19 @@ void ValidateVideoSpec(const VideoSpec& spec) {
     BadSpec("indexAtFront", "true", "only mp4/mov have a movable index, not " + Quoted(spec.container));
   }
   if (spec.startOffset100ns != 0 && spec.container != "mpegts") {
-    BadSpec("startOffset100ns", std::to_string(spec.startOffset100ns), "only written to mpegts, not " + Quoted(spec.container));
+    BadSpec("startOffset100ns", std::to_string(spec.startOffset100ns),
+            "only written to mpegts, not " + Quoted(spec.container));
   }
-  if (spec.startOffset100ns < 0) BadSpec("startOffset100ns", std::to_string(spec.startOffset100ns), "must not be negative");
+  if (spec.startOffset100ns < 0)
+    BadSpec("startOffset100ns", std::to_string(spec.startOffset100ns), "must not be negative");
   if (spec.sampleAspect.num < 0 || spec.sampleAspect.den <= 0) {
-    BadSpec("sampleAspect", std::to_string(spec.sampleAspect.num) + ":" + std::to_string(spec.sampleAspect.den),
+    BadSpec("sampleAspect",
+            std::to_string(spec.sampleAspect.num) + ":" + std::to_string(spec.sampleAspect.den),
             "must be non-negative over positive");
   }
   if (spec.openGop && spec.encoder != "libx264" && spec.encoder != "libx265") {
-    BadSpec("openGop", "true", "only libx264 and libx265 are told to make open GOPs, not " + Quoted(spec.encoder));
+    BadSpec("openGop", "true",
+            "only libx264 and libx265 are told to make open GOPs, not " + Quoted(spec.encoder));
   }
 }
 
@@ -107,21 +112,23 @@ void AddEncoderOptions(const VideoSpec& spec, AVCodecContext& context, AVDiction
   if (spec.encoder == "libx264") {
     av_dict_set(options, "preset", "veryfast", 0);
     av_dict_set(options, "crf", "18", 0);
-    // Without scene-cut detection key frames fall exactly every gopSize frames.
-    av_dict_set(options, "x264-params", ("scenecut=0:open-gop=" + openGop).c_str(), 0);
+    // Without scene-cut detection key frames fall exactly every gopSize frames; without
+    // adaptive placement every run of B-frames is maxBFrames long, so B-frames are sure to be
+    // there even though consecutive pictures barely differ.
+    av_dict_set(options, "x264-params", ("scenecut=0:b-adapt=0:open-gop=" + openGop).c_str(), 0);
   } else if (spec.encoder == "libx265") {
     av_dict_set(options, "preset", "ultrafast", 0);
     av_dict_set(options, "crf", "18", 0);
     // x265 makes open GOPs by default and takes its B-frame count only from its own parameters.
     // No worker pool and one frame thread: the counterpart of thread_count = 1, and x265's
     // pool hands work over in ways ThreadSanitizer cannot follow.
-    const std::string params = "log-level=error:pools=none:frame-threads=1:scenecut=0:open-gop=" + openGop +
-                               ":keyint=" + std::to_string(spec.gopSize) +
-                               ":min-keyint=" + std::to_string(spec.gopSize) +
-                               ":bframes=" + std::to_string(spec.maxBFrames);
+    const std::string params =
+        "log-level=error:pools=none:frame-threads=1:scenecut=0:b-adapt=0:open-gop=" + openGop +
+        ":keyint=" + std::to_string(spec.gopSize) + ":min-keyint=" + std::to_string(spec.gopSize) +
+        ":bframes=" + std::to_string(spec.maxBFrames);
     av_dict_set(options, "x265-params", params.c_str(), 0);
   } else if (spec.encoder == "libvpx-vp9") {
-    context.bit_rate = 0;  // with crf: constant quality
+    context.bit_rate = 0;               // with crf: constant quality
     context.keyint_min = spec.gopSize;  // equal minimum and maximum: fixed key frames
     av_dict_set(options, "crf", "18", 0);
     av_dict_set(options, "deadline", "good", 0);
@@ -165,7 +172,8 @@ class TestMediaWriter {
   int64_t audioSamplesTotal_ = 0;
 };
 
-TestMediaWriter::TestMediaWriter(const VideoSpec& spec, bool video, double audioSeconds, const std::string& path)
+TestMediaWriter::TestMediaWriter(const VideoSpec& spec, bool video, double audioSeconds,
+                                 const std::string& path)
     : spec_(spec), video_(video), audioSeconds_(audioSeconds), path_(path) {}
 
 void TestMediaWriter::Write() {
@@ -179,10 +187,10 @@ void TestMediaWriter::Write() {
   // Feed whichever stream is behind, so that the muxer interleaves without holding everything.
   int64_t nextVideoFrame = video_ ? 0 : spec_.frameCount;
   while (nextVideoFrame < spec_.frameCount || audioSamplesWritten_ < audioSamplesTotal_) {
-    const bool videoFirst =
-        audioSamplesWritten_ >= audioSamplesTotal_ ||
-        (nextVideoFrame < spec_.frameCount &&
-         av_compare_ts(nextVideoFrame, videoEncoder_->time_base, audioSamplesWritten_, audioEncoder_->time_base) <= 0);
+    const bool videoFirst = audioSamplesWritten_ >= audioSamplesTotal_ ||
+                            (nextVideoFrame < spec_.frameCount &&
+                             av_compare_ts(nextVideoFrame, videoEncoder_->time_base, audioSamplesWritten_,
+                                           audioEncoder_->time_base) <= 0);
     if (videoFirst) {
       SendVideoFrame(nextVideoFrame++);
     } else {
@@ -198,7 +206,8 @@ void TestMediaWriter::OpenOutput() {
   AVFormatContext* output = nullptr;
   const int result = avformat_alloc_output_context2(&output, nullptr, spec_.container.c_str(), path_.c_str());
   if (result < 0 || output == nullptr) {
-    BadSpec("container", Quoted(spec_.container), "libavformat has no such muxer (" + AvErrorText(result) + ")");
+    BadSpec("container", Quoted(spec_.container),
+            "libavformat has no such muxer (" + AvErrorText(result) + ")");
   }
   output_.reset(output);
 }
@@ -228,7 +237,8 @@ void TestMediaWriter::AddVideoStream() {
 
   UniqueDictionary options;
   WithDictionary(options, [&](AVDictionary** raw) { AddEncoderOptions(spec_, encoder, raw); });
-  const int opened = WithDictionary(options, [&](AVDictionary** raw) { return avcodec_open2(&encoder, codec, raw); });
+  const int opened =
+      WithDictionary(options, [&](AVDictionary** raw) { return avcodec_open2(&encoder, codec, raw); });
   if (opened < 0) {
     throw std::runtime_error("avcodec_open2 failed for encoder " + Quoted(spec_.encoder) + " at " +
                              std::to_string(spec_.width) + "x" + std::to_string(spec_.height) + " " +
@@ -242,7 +252,8 @@ void TestMediaWriter::AddVideoStream() {
   videoStream_->time_base = encoder.time_base;
   videoStream_->avg_frame_rate = encoder.framerate;
   videoStream_->sample_aspect_ratio = encoder.sample_aspect_ratio;
-  CheckAv(avcodec_parameters_from_context(videoStream_->codecpar, &encoder), "avcodec_parameters_from_context", path_);
+  CheckAv(avcodec_parameters_from_context(videoStream_->codecpar, &encoder),
+          "avcodec_parameters_from_context", path_);
   if (spec_.rotationDegrees != 0) {
     auto* matrix = reinterpret_cast<int32_t*>(
         av_stream_new_side_data(videoStream_, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
@@ -276,14 +287,16 @@ void TestMediaWriter::AddAudioStream() {
 
   audioStream_ = CheckAllocated(avformat_new_stream(output_.get(), nullptr), "avformat_new_stream", path_);
   audioStream_->time_base = encoder.time_base;
-  CheckAv(avcodec_parameters_from_context(audioStream_->codecpar, &encoder), "avcodec_parameters_from_context", path_);
+  CheckAv(avcodec_parameters_from_context(audioStream_->codecpar, &encoder),
+          "avcodec_parameters_from_context", path_);
 
   audioSamplesTotal_ = std::llround(audioSeconds_ * kAudioSampleRate);
   audioFrame_.reset(CheckAllocated(av_frame_alloc(), "av_frame_alloc", path_));
   audioFrame_->format = encoder.sample_fmt;
   audioFrame_->sample_rate = encoder.sample_rate;
   audioFrame_->nb_samples = encoder.frame_size;
-  CheckAv(av_channel_layout_copy(&audioFrame_->ch_layout, &encoder.ch_layout), "av_channel_layout_copy", path_);
+  CheckAv(av_channel_layout_copy(&audioFrame_->ch_layout, &encoder.ch_layout), "av_channel_layout_copy",
+          path_);
   CheckAv(av_frame_get_buffer(audioFrame_.get(), 0), "av_frame_get_buffer", path_);
 }
 
@@ -297,8 +310,9 @@ void TestMediaWriter::OpenFile() {
   if (spec_.indexAtFront) {
     WithDictionary(options, [](AVDictionary** raw) { return av_dict_set(raw, "movflags", "+faststart", 0); });
   }
-  CheckAv(WithDictionary(options, [&](AVDictionary** raw) { return avformat_write_header(output_.get(), raw); }),
-          "avformat_write_header", path_);
+  CheckAv(
+      WithDictionary(options, [&](AVDictionary** raw) { return avformat_write_header(output_.get(), raw); }),
+      "avformat_write_header", path_);
   if (const AVDictionaryEntry* unused = av_dict_get(options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX)) {
     throw std::logic_error("muxer " + Quoted(spec_.container) + " ignored option " + Quoted(unused->key));
   }
@@ -328,7 +342,8 @@ void TestMediaWriter::SendAudioFrame() {
   CheckAv(av_frame_make_writable(&frame), "av_frame_make_writable", path_);
   // The last frame may be short: the AAC encoder accepts a small last frame, and the track then
   // ends with the video instead of up to a frame later.
-  frame.nb_samples = static_cast<int>(std::min<int64_t>(audioEncoder_->frame_size, audioSamplesTotal_ - audioSamplesWritten_));
+  frame.nb_samples = static_cast<int>(
+      std::min<int64_t>(audioEncoder_->frame_size, audioSamplesTotal_ - audioSamplesWritten_));
   for (int channel = 0; channel < frame.ch_layout.nb_channels; ++channel) {
     auto* samples = reinterpret_cast<float*>(frame.data[channel]);
     for (int i = 0; i < frame.nb_samples; ++i) {
@@ -383,7 +398,8 @@ std::string WriteTestVideo(const VideoSpec& spec, const std::string& path) {
 
 std::string WriteTestAudio(double seconds, const std::string& path) {
   if (!(seconds > 0 && seconds <= 3600)) {
-    throw std::invalid_argument("WriteTestAudio: length " + std::to_string(seconds) + " s is outside (0, 3600]");
+    throw std::invalid_argument("WriteTestAudio: length " + std::to_string(seconds) +
+                                " s is outside (0, 3600]");
   }
   VideoSpec spec;
   spec.container = "mp4";
