@@ -86,6 +86,12 @@ class RecordingCallback final : public ComObject<IMFSourceReaderCallback> {
       return ComObject::Release() == 1;
     });
   }
+  // Drops the samples of the completions recorded so far (the records stay).
+  void ForgetSamples() {
+    std::vector<ComPtr<IMFSample>> dropped;
+    std::lock_guard lock(mutex_);
+    for (Completion& c : completions_) dropped.push_back(std::move(c.sample));
+  }
   size_t Count() {
     std::lock_guard lock(mutex_);
     return completions_.size();

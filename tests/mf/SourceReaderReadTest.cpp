@@ -5,7 +5,11 @@
 
 #include "support/TestMedia.h"
 
+#include "platform/d3d11/DeviceDiagnostics.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace korvane::mf::test {
 namespace {
@@ -74,6 +78,41 @@ TEST_P(ReadAllTest, ReadSample_EveryFrameOnceInOrder) {
 
 INSTANTIATE_TEST_SUITE_P(GeneratedFiles, ReadAllTest, ::testing::ValuesIn(korvane::test::AllTestVideoKinds()),
                          [](const auto& info) { return std::string(korvane::test::TestVideoKindName(info.param)); });
+
+}  // namespace
+}  // namespace korvane::mf::test
+
+namespace korvane::mf::test {
+namespace {
+
+class TexturePoolTest : public ::testing::Test {
+ protected:
+  MfStarted started_;
+};
+
+TEST_F(TexturePoolTest, ReadSample_HeldTextureNeverOverwritten) {
+  OpenReader open = OpenFile(korvane::test::TestVideo(TestVideoKind::H264Mp4));
+  ASSERT_EQ(open.hr, S_OK);
+  ComPtr<korvane::d3d11::IDeviceDiagnostics> diagnostics;
+  ASSERT_EQ(open.device.As(&diagnostics), S_OK);
+
+  // The first frame's texture is kept, as a cache keeps one; every sample is let go at once.
+  D3D11_TEXTURE2D_DESC desc{};
+  ComPtr<ID3D11Texture2D> kept = TextureOf(ReadOne(open).sample.Get(), &desc);
+  ASSERT_TRUE(kept);
+  open.callback->ForgetSamples();
+  uint64_t peak = 0;
+  for (int i = 1; i < 60; ++i) {
+    Completion c = ReadOne(open);
+    ASSERT_TRUE(c.sample);
+    c.sample.Reset();
+    open.callback->ForgetSamples();
+    peak = std::max(peak, diagnostics->GetStatistics().liveTextures);
+  }
+  EXPECT_EQ(FrameIndexOf(ReadBack(open.device.Get(), open.context.Get(), kept.Get()), desc), 0);
+  // Released textures are reused: the kept one, one in use and one being read back at most.
+  EXPECT_LE(peak, 4u);
+}
 
 }  // namespace
 }  // namespace korvane::mf::test

@@ -3,10 +3,12 @@
 #include "platform/mf/Mfapi.h"
 
 #include <cmath>
+#include <mutex>
 #include <vector>
 
 extern "C" {
 #include <libavutil/display.h>
+#include <libavutil/log.h>
 #include <libavutil/rational.h>
 }
 
@@ -94,6 +96,12 @@ FfmpegMediaSource::~FfmpegMediaSource() = default;
 
 HRESULT FfmpegMediaSource::Create(ComPtr<IMFByteStream> byteStream, std::unique_ptr<MediaSource>* source) {
   if (!byteStream || source == nullptr) return E_POINTER;
+  // The platform writes no log: FFmpeg's chatter about damaged input is silenced, unless the
+  // application has chosen a log level of its own (anything but FFmpeg's default).
+  static std::once_flag quietOnce;
+  std::call_once(quietOnce, [] {
+    if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_QUIET);
+  });
   std::unique_ptr<FfmpegMediaSource> created(new (std::nothrow) FfmpegMediaSource(std::move(byteStream)));
   if (!created) return E_OUTOFMEMORY;
   HRESULT hr = created->Open();

@@ -1,0 +1,264 @@
+// What the reader says about a file and what it makes of it: native and current media types,
+// stream selection, the presentation duration, scaled and RGB32 output, and files it refuses.
+#include "ReaderHarness.h"
+
+#include "support/TestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace korvane::mf::test {
+namespace {
+
+using korvane::test::BadMediaKind;
+using korvane::test::TestVideoKind;
+
+class ReaderTypeTest : public ::testing::Test {
+ protected:
+  OpenReader Open(TestVideoKind kind, const GUID& subtype = MFVideoFormat_NV12) {
+    OpenReader open = OpenFile(korvane::test::TestVideo(kind), subtype);
+    EXPECT_EQ(open.hr, S_OK);
+    return open;
+  }
+  static ComPtr<IMFMediaType> Native(IMFSourceReader* reader) {
+    ComPtr<IMFMediaType> type;
+    EXPECT_EQ(reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &type), S_OK);
+    return type;
+  }
+  static ComPtr<IMFMediaType> Current(IMFSourceReader* reader) {
+    ComPtr<IMFMediaType> type;
+    EXPECT_EQ(reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, &type), S_OK);
+    return type;
+  }
+
+  MfStarted started_;
+};
+
+TEST_F(ReaderTypeTest, NativeType_Rotated) {
+  OpenReader open = Open(TestVideoKind::Rotated90Mp4);
+  ComPtr<IMFMediaType> native = Native(open.reader.Get());
+  UINT32 width = 0, height = 0, rotation = 0;
+  EXPECT_EQ(MFGetAttributeSize(native.Get(), MF_MT_FRAME_SIZE, &width, &height), S_OK);
+  EXPECT_EQ(width, 320u);  // the stored frame
+  EXPECT_EQ(height, 240u);
+  EXPECT_EQ(native->GetUINT32(MF_MT_VIDEO_ROTATION, &rotation), S_OK);
+  EXPECT_EQ(rotation, 90u);
+  GUID subtype{};
+  EXPECT_EQ(native->GetGUID(MF_MT_SUBTYPE, &subtype), S_OK);
+  EXPECT_EQ(subtype, MFVideoFormat_H264);
+
+  // The current type reports the stored size and the rotation too, until a size is set; the
+  // decoder then asks for the upright size, which the pictures already have.
+  ComPtr<IMFMediaType> current = Current(open.reader.Get());
+  EXPECT_EQ(current->GetUINT32(MF_MT_VIDEO_ROTATION, &rotation), S_OK);
+  EXPECT_EQ(rotation, 90u);
+  EXPECT_EQ(MFGetAttributeSize(current.Get(), MF_MT_FRAME_SIZE, &width, &height), S_OK);
+  EXPECT_EQ(width, 320u);
+  ASSERT_EQ(SetOutput(open.reader.Get(), MFVideoFormat_NV12, 240, 320), S_OK);
+  current = Current(open.reader.Get());
+  EXPECT_EQ(MFGetAttributeSize(current.Get(), MF_MT_FRAME_SIZE, &width, &height), S_OK);
+  EXPECT_EQ(width, 240u);
+  EXPECT_EQ(height, 320u);
+  D3D11_TEXTURE2D_DESC desc{};
+  Completion c = ReadOne(open);
+  ComPtr<ID3D11Texture2D> texture = TextureOf(c.sample.Get(), &desc);
+  EXPECT_EQ(desc.Width, 240u);
+  EXPECT_EQ(desc.Height, 320u);
+  int turn = -1;
+  EXPECT_EQ(FrameIndexOf(ReadBack(open.device.Get(), open.context.Get(), texture.Get()), desc, &turn), 0);
+  EXPECT_EQ(turn, 90);
+}
+
+TEST_F(ReaderTypeTest, NativeType_AspectAndRate) {
+  OpenReader square = Open(TestVideoKind::H264Mp4);
+  ComPtr<IMFMediaType> native = Native(square.reader.Get());
+  UINT32 numerator = 0, denominator = 0;
+  EXPECT_EQ(MFGetAttributeRatio(native.Get(), MF_MT_FRAME_RATE, &numerator, &denominator), S_OK);
+  EXPECT_EQ(numerator, 30u);
+  EXPECT_EQ(denominator, 1u);
+  UINT32 unused = 0;
+  EXPECT_EQ(native->GetUINT32(MF_MT_VIDEO_ROTATION, &unused), MF_E_ATTRIBUTENOTFOUND);
+
+  OpenReader wide = Open(TestVideoKind::NonSquareMp4);
+  EXPECT_EQ(MFGetAttributeRatio(Current(wide.reader.Get()).Get(), MF_MT_PIXEL_ASPECT_RATIO, &numerator, &denominator),
+            S_OK);
+  EXPECT_EQ(numerator, 4u);
+  EXPECT_EQ(denominator, 3u);
+}
+
+TEST_F(ReaderTypeTest, PresentationDuration_MatchesContainer) {
+  for (TestVideoKind kind : {TestVideoKind::H264Mp4, TestVideoKind::Mpeg2Ts, TestVideoKind::Vp9Webm}) {
+    SCOPED_TRACE(korvane::test::TestVideoKindName(kind));
+    OpenReader open = Open(kind);
+    PROPVARIANT duration;
+    ASSERT_EQ(open.reader->GetPresentationAttribute(MF_SOURCE_READER_MEDIASOURCE, MF_PD_DURATION, &duration), S_OK);
+    EXPECT_EQ(duration.vt, VT_UI8);
+    const korvane::test::VideoSpec& spec = korvane::test::TestVideoSpec(kind);
+    const int64_t expected = int64_t{10'000'000} * spec.frameCount * spec.frameRate.den / spec.frameRate.num;
+    const int64_t frame = int64_t{10'000'000} * spec.frameRate.den / spec.frameRate.num;
+    EXPECT_LE(std::llabs(static_cast<long long>(duration.uhVal.QuadPart) - expected), frame);
+    PropVariantClear(&duration);
+  }
+}
+
+TEST_F(ReaderTypeTest, StreamSelection_Audio) {
+  OpenReader silent = Open(TestVideoKind::H264Mp4);
+  EXPECT_EQ(silent.reader->SetStreamSelection(MF_SOURCE_READER_FIRST_AUDIO_STREAM, FALSE), MF_E_INVALIDSTREAMNUMBER);
+  EXPECT_EQ(silent.reader->SetStreamSelection(MF_SOURCE_READER_ALL_STREAMS, TRUE), S_OK);
+
+  OpenReader audible = Open(TestVideoKind::H264Mp4Audio);
+  BOOL selected = FALSE;
+  EXPECT_EQ(audible.reader->GetStreamSelection(MF_SOURCE_READER_FIRST_AUDIO_STREAM, &selected), S_OK);
+  EXPECT_TRUE(selected);
+  EXPECT_EQ(audible.reader->SetStreamSelection(MF_SOURCE_READER_FIRST_AUDIO_STREAM, FALSE), S_OK);
+  EXPECT_EQ(audible.reader->GetStreamSelection(MF_SOURCE_READER_FIRST_AUDIO_STREAM, &selected), S_OK);
+  EXPECT_FALSE(selected);
+  // Video is still read with the audio stream deselected.
+  EXPECT_TRUE(ReadOne(audible).sample);
+
+  EXPECT_EQ(audible.reader->SetStreamSelection(MF_SOURCE_READER_FIRST_VIDEO_STREAM, FALSE), S_OK);
+  EXPECT_EQ(audible.reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, nullptr, nullptr, nullptr),
+            MF_E_INVALIDREQUEST);
+}
+
+TEST_F(ReaderTypeTest, ReadSample_SynchronousOutParameters) {
+  OpenReader open = Open(TestVideoKind::H264Mp4);
+  DWORD flags = 0;
+  EXPECT_EQ(open.reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, &flags, nullptr, nullptr),
+            E_INVALIDARG);
+  EXPECT_EQ(open.reader->ReadSample(7, 0, nullptr, nullptr, nullptr, nullptr), MF_E_INVALIDSTREAMNUMBER);
+}
+
+// (subtype, requested width, height, texture width, height)
+struct OutputCase {
+  GUID subtype;
+  UINT32 width, height;
+  UINT expectedWidth, expectedHeight;
+  DXGI_FORMAT format;
+};
+
+class ReaderOutputTest : public ::testing::TestWithParam<OutputCase> {
+ protected:
+  MfStarted started_;
+};
+
+TEST_P(ReaderOutputTest, SetCurrentMediaType_ScalesAndConverts) {
+  const OutputCase& c = GetParam();
+  OpenReader open = OpenFile(korvane::test::TestVideo(TestVideoKind::H264Mp4));
+  ASSERT_EQ(open.hr, S_OK);
+  ASSERT_EQ(SetOutput(open.reader.Get(), c.subtype, c.width, c.height), S_OK);
+  for (int i = 0; i < 3; ++i) {
+    Completion read = ReadOne(open);
+    D3D11_TEXTURE2D_DESC desc{};
+    ComPtr<ID3D11Texture2D> texture = TextureOf(read.sample.Get(), &desc);
+    ASSERT_TRUE(texture);
+    EXPECT_EQ(desc.Format, c.format);
+    EXPECT_EQ(desc.Width, c.expectedWidth);
+    EXPECT_EQ(desc.Height, c.expectedHeight);
+    EXPECT_EQ(FrameIndexOf(ReadBack(open.device.Get(), open.context.Get(), texture.Get()), desc), i);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, ReaderOutputTest,
+    ::testing::Values(OutputCase{MFVideoFormat_NV12, 160, 120, 160, 120, DXGI_FORMAT_NV12},
+                      OutputCase{MFVideoFormat_NV12, 161, 121, 160, 120, DXGI_FORMAT_NV12},
+                      OutputCase{MFVideoFormat_NV12, 640, 480, 640, 480, DXGI_FORMAT_NV12},
+                      OutputCase{MFVideoFormat_RGB32, 0, 0, 320, 240, DXGI_FORMAT_B8G8R8A8_UNORM},
+                      OutputCase{MFVideoFormat_RGB32, 161, 121, 161, 121, DXGI_FORMAT_B8G8R8A8_UNORM}));
+
+TEST_F(ReaderTypeTest, SetCurrentMediaType_Refused) {
+  OpenReader open = Open(TestVideoKind::H264Mp4);
+  EXPECT_EQ(SetOutput(open.reader.Get(), MFVideoFormat_H264), MF_E_INVALIDMEDIATYPE);
+  EXPECT_EQ(SetOutput(open.reader.Get(), MFVideoFormat_NV12, 20000, 240), MF_E_INVALIDMEDIATYPE);
+  ComPtr<IMFMediaType> flat;
+  ASSERT_EQ(MFCreateMediaType(&flat), S_OK);
+  flat->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+  flat->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_NV12);
+  flat->SetUINT64(MF_MT_FRAME_SIZE, 240);  // width 0
+  EXPECT_EQ(open.reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, flat.Get()),
+            MF_E_INVALIDMEDIATYPE);
+  ComPtr<IMFMediaType> audio;
+  ASSERT_EQ(MFCreateMediaType(&audio), S_OK);
+  audio->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
+  audio->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_NV12);
+  EXPECT_EQ(open.reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, audio.Get()),
+            MF_E_INVALIDMEDIATYPE);
+  // The refusals changed nothing.
+  GUID subtype{};
+  EXPECT_EQ(Current(open.reader.Get())->GetGUID(MF_MT_SUBTYPE, &subtype), S_OK);
+  EXPECT_EQ(subtype, MFVideoFormat_NV12);
+}
+
+TEST(ReaderCreateTest, CreateSourceReader_NotStarted) {
+  ComPtr<IUnknown> stream;
+  ASSERT_EQ(CreateRandomAccessStreamOnFile(korvane::test::TestVideo(TestVideoKind::H264Mp4).c_str(),
+                                           FileAccessMode_Read, IID_PPV_ARGS(&stream)),
+            S_OK);
+  ComPtr<IMFByteStream> byteStream;
+  EXPECT_EQ(MFCreateMFByteStreamOnStreamEx(stream.Get(), &byteStream), MF_E_PLATFORM_NOT_INITIALIZED);
+  MfStarted started;
+  ASSERT_EQ(MFCreateMFByteStreamOnStreamEx(stream.Get(), &byteStream), S_OK);
+  ComPtr<IMFAttributes> attributes;
+  ASSERT_EQ(MFCreateAttributes(&attributes, 1), S_OK);
+  ComPtr<IMFSourceReader> reader;
+  // Only the asynchronous mode exists.
+  EXPECT_EQ(MFCreateSourceReaderFromByteStream(byteStream.Get(), attributes.Get(), &reader), E_INVALIDARG);
+}
+
+class BadInputTest : public ::testing::TestWithParam<BadMediaKind> {
+ protected:
+  MfStarted started_;
+};
+
+TEST_P(BadInputTest, CreateSourceReader_Refused) {
+  OpenReader open = OpenFile(korvane::test::BadMediaFile(GetParam()));
+  EXPECT_EQ(open.hr, MF_E_UNSUPPORTED_BYTESTREAM_TYPE);
+  EXPECT_FALSE(open.reader);
+}
+
+INSTANTIATE_TEST_SUITE_P(NotVideo, BadInputTest,
+                         ::testing::Values(BadMediaKind::Empty, BadMediaKind::Text, BadMediaKind::AudioOnly));
+
+class TruncatedTest : public ::testing::TestWithParam<BadMediaKind> {
+ protected:
+  MfStarted started_;
+};
+
+TEST_P(TruncatedTest, ReadSample_EndsCleanly) {
+  OpenReader open = OpenFile(korvane::test::BadMediaFile(GetParam()));
+  if (FAILED(open.hr)) {
+    EXPECT_EQ(open.hr, MF_E_UNSUPPORTED_BYTESTREAM_TYPE);
+    return;
+  }
+  // Whatever was readable comes out in order; then the end or an error, and it stays so.
+  LONGLONG last = -1;
+  Completion c;
+  for (int i = 0; i < 1000; ++i) {
+    c = ReadOne(open);
+    if (!c.sample) break;
+    EXPECT_GT(c.time, last);
+    last = c.time;
+  }
+  ASSERT_FALSE(c.sample);
+  ASSERT_TRUE(c.flags == MF_SOURCE_READERF_ENDOFSTREAM || c.flags == MF_SOURCE_READERF_ERROR) << c.flags;
+  for (int repeat = 0; repeat < 2; ++repeat) {
+    Completion again = ReadOne(open);
+    EXPECT_EQ(again.flags, c.flags);
+    EXPECT_FALSE(again.sample);
+    if (c.flags == MF_SOURCE_READERF_ERROR) {
+      EXPECT_TRUE(FAILED(again.status));
+    }
+  }
+  if (c.flags == MF_SOURCE_READERF_ERROR) {
+    PROPVARIANT position = Position(0);
+    EXPECT_TRUE(FAILED(open.reader->SetCurrentPosition(GUID_NULL, position)));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Damaged, TruncatedTest,
+                         ::testing::Values(BadMediaKind::TruncatedMp4, BadMediaKind::TruncatedMp4NoIndex));
+
+}  // namespace
+}  // namespace korvane::mf::test
