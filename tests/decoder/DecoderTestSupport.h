@@ -190,6 +190,7 @@ class DecoderFixture : public ::testing::Test {
     ASSERT_TRUE(Load(Scripted(script).Get()));
     decoder_->Initialize(Platform::String(cache_.Path()));
     ASSERT_TRUE(listener_->WaitFor("initialized"));
+    ASSERT_TRUE(listener_->WaitFor("cached 0")) << "the last notification of the scan's end";
   }
   // Runs a request to completion (the action, then the caching it started).
   void Request(int64_t relative) {

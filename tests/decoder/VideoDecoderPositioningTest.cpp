@@ -85,7 +85,9 @@ TEST_F(VideoDecoderPositioning, Request_CachesTheWindowAndShowsTheFrame) {
   RequestAndWait(2'000'000);  // frame 5
   EXPECT_EQ(5, CursorFrameValue()) << "frame 5 is shown";
   EXPECT_EQ(2'000'000, decoder_->GetCurrentFrameTime());
-  EXPECT_EQ(1u, listener_->Count("position 2200000")) << "the middle of the frame shown";
+  // The shown frame is reported (as its middle) each time a caching step finds it shown.
+  EXPECT_GE(listener_->Count("position 2200000"), 1u);
+  EXPECT_EQ(listener_->Count("position "), listener_->Count("position 2200000"));
   // Every frame within 0.1 s on either side is cached.
   auto manager = decoder_->GetCacheManagerForTesting();
   for (int64_t t = 1'200'000; t <= 2'800'000; t += 400'000) EXPECT_TRUE(manager->IsFrameCached(t)) << t;
@@ -129,19 +131,26 @@ TEST_F(VideoDecoderPositioning, RequestsWhileAReadIsOutstanding_OnlyTheLastIsSer
   EXPECT_EQ(200'000'000, decoder_->GetCurrentFrameTime());
   EXPECT_EQ(500 % 256, CursorFrameValue()) << "frame 500 is shown";
   for (const auto& e : log_->Entries()) {
-    if (e.kind == mf::ScriptedSourceLog::Kind::Seek) EXPECT_NE(e.position / 10'000'000, 15) << "15 s never sought";
+    if (e.kind == mf::ScriptedSourceLog::Kind::Seek) {
+      EXPECT_NE(e.position / 10'000'000, 15) << "15 s never sought";
+    }
   }
   EXPECT_EQ(0u, listener_->Count("position 150200000"));
 }
 
-TEST_F(VideoDecoderPositioning, NewRequestJustAfterTheReader_ReadsOnWithoutSeeking) {
-  OpenVideo(100);  // one key frame: every seek would land at 0
-  RequestAndWait(20'000'000);
+TEST_F(VideoDecoderPositioning, RequestJustAheadOfTheReader_ReadsOnBeforeAnyJump) {
+  OpenVideo();
+  RequestAndWait(20'000'000);  // the scan cached nothing here: this one jumps
   log_->Clear();
-  RequestAndWait(21'000'000);
-  EXPECT_EQ(0u, log_->Count(mf::ScriptedSourceLog::Kind::Seek));
-  EXPECT_EQ(0u, log_->Count(mf::ScriptedSourceLog::Kind::Flush));
-  EXPECT_EQ(21'000'000, decoder_->GetCurrentFrameTime());
+  RequestAndWait(21'200'000);
+  // The missing part after the position lies within 1 s of the reader: it reads on. (The part
+  // before may still jump: the frames behind the reader are split between memory and disk, and
+  // a cached run is measured in one cache at a time.)
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ(std::vector<std::string>(5, "read"), std::vector<std::string>(lines.begin(), lines.begin() + 5))
+      << ::testing::PrintToString(lines);
+  EXPECT_EQ(21'200'000, decoder_->GetCurrentFrameTime());
 }
 
 TEST_F(VideoDecoderPositioning, Window_NearTheStartIsCutAtTheFirstSample) {
@@ -196,8 +205,8 @@ TEST_F(VideoDecoderPositioning, CloseAndReopen_KeepsCachesAndTimes) {
   ASSERT_TRUE(decoder_->Reopen(Scripted(script).Get(), MFVideoFormat_NV12));
   EXPECT_EQ(duration, decoder_->GetDuration());
   EXPECT_FALSE(decoder_->Reopen(Scripted(script).Get(), MFVideoFormat_NV12)) << "still open";
-  RequestAndWait(3'000'000);
-  EXPECT_EQ(3'000'000, decoder_->GetCurrentFrameTime());
+  RequestAndWait(3'200'000);
+  EXPECT_EQ(3'200'000, decoder_->GetCurrentFrameTime());
 }
 
 TEST_F(VideoDecoderPositioning, Close_BeforeAnyLoad_MarksClosed) {
