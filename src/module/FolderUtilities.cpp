@@ -30,22 +30,25 @@ int32_t Win32Result(BOOL succeeded) { return succeeded ? 0 : static_cast<int32_t
 int32_t DeleteFolderTree(const Platform::String& path, const Platform::String& pattern) {
   if (!IsUsable(path, pattern)) return static_cast<int32_t>(ERROR_INVALID_NAME);
 
-  // Step 1: only a folder is deleted. A symbolic link reports no directory attribute, so a
-  // link named as `path` ends here too.
+  // Only a folder is emptied and removed. A symbolic link reports no directory attribute, so a
+  // link named as `path` ends here too, untouched.
   WIN32_FILE_ATTRIBUTE_DATA attributes{};
   if (!GetFileAttributesExW(path.Data(), GetFileExInfoStandard, &attributes) ||
       (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
     return 0;
 
-  // Step 2: the listing.
+  // Any listing failure (the folder vanished, is unreadable, or nothing matches, "." included)
+  // is reported as access denied, whatever the underlying error: callers only tell it apart
+  // from the positive Win32 codes by its sign.
   const Platform::String search = path + pattern.View();
   WIN32_FIND_DATAW entry{};
   HANDLE found = FindFirstFileExW(search.Data(), FindExInfoStandard, &entry, FindExSearchNameMatch, nullptr, 0);
   if (found == INVALID_HANDLE_VALUE) return E_ACCESSDENIED;
   UniqueFind listing(found);
 
-  // Step 3: each entry replaces the result; only a negative result (a sub-folder that could
-  // not be listed) stops the walk.
+  // Each entry replaces the result, so a file that could not be deleted only shows if the
+  // folder's own removal fails over it later. Only a negative result (a sub-folder that could
+  // not be listed) stops the walk, and then no enclosing folder is removed either.
   int32_t result = 0;
   do {
     if (entry.cFileName[0] == '.') continue;  // ".", ".." and hidden files stay
@@ -59,10 +62,9 @@ int32_t DeleteFolderTree(const Platform::String& path, const Platform::String& p
     if (result < 0) break;
   } while (FindNextFileW(listing.get(), &entry));
 
-  // Step 4: the listing is closed before its folder goes.
+  // The listing holds the folder open: close it before removing the folder.
   listing.reset();
 
-  // Step 5.
   if (result >= 0) result = Win32Result(RemoveDirectoryW(path.Data()));
   return result;
 }

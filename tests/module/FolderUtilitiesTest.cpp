@@ -134,6 +134,10 @@ TEST_F(FolderUtilitiesTest, DeleteFolder_UnlistableSubFolderStopsEveryLevel) {
   folder.MakeFolder("victim/a/b");
   folder.WriteFile("victim/a/b/inner.tmp");
   folder.WriteFile("victim/z.tmp");  // listed after "a": never reached once "a" fails
+  // One unrestricted delete first: a sanitizer runtime checks each type's layout once, with
+  // descriptors of its own, and must not find the limit in force when it does.
+  folder.MakeFolder("warm-up/sub");
+  ASSERT_EQ(0, DeleteFolder(folder.Path("warm-up", true)));
   int32_t result = 0;
   {
     // The top listing takes the one spare descriptor; the listing of "a" cannot open.
@@ -195,9 +199,5 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"NulInPattern", "/victim/", std::string("*\0.tmp", 6)},
                       RefusedCase{"SlashInPattern", "/victim/", "sub/*"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(FolderUtilitiesPathTest, DeleteFolder_EmptyPathIsRefused) {
-  EXPECT_EQ(static_cast<int32_t>(ERROR_INVALID_NAME), DeleteFolder(Platform::String()));
-}
 
 }  // namespace

@@ -66,21 +66,12 @@ TEST_F(StopwatchFirstCallTest, FirstCallStop_ReadsFrequencyAndMeasuresFromCounte
       ::testing::ExitedWithCode(0), "");
 }
 
-TEST_F(StopwatchFirstCallTest, FirstCallStop_HugeCounterGivesIntegerIndefinite) {
-  EXPECT_EXIT(
-      {
-        // 30 days of uptime: more milliseconds than 32 bits hold.
-        SetPerformanceCounterForTesting(int64_t{30} * 24 * 3600 * 1000 * kTicksPerMillisecond);
-        ExitWith(MeasureTime(false, false, "") == INT32_MIN, "out of range gives INT32_MIN");
-      },
-      ::testing::ExitedWithCode(0), "");
-}
-
 struct ElapsedCase {
   int64_t startTicks;
   int64_t stopTicks;
   int32_t milliseconds;
 };
+
 void PrintTo(const ElapsedCase& c, std::ostream* os) {
   *os << c.startTicks << " → " << c.stopTicks << " ticks = " << c.milliseconds << " ms";
 }
@@ -121,21 +112,6 @@ TEST_F(StopwatchTest, StopWithLog_ReturnsSameFigureAndReleasesText) {
   SetPerformanceCounterForTesting(125'000);
   EXPECT_EQ(12, MeasureTime(false, true, label));
   EXPECT_EQ(liveBefore, WindowsStringLiveCountForTesting());
-}
-
-TEST_F(StopwatchTest, Stop_AfterBusyWaitOnRealClockGivesElapsedMilliseconds) {
-  LARGE_INTEGER before{}, started{}, now{}, after{};
-  QueryPerformanceCounter(&before);
-  ASSERT_EQ(0, MeasureTime(true, false, ""));
-  QueryPerformanceCounter(&started);
-  do {
-    QueryPerformanceCounter(&now);
-  } while (now.QuadPart - started.QuadPart < 15'000);
-  const int32_t measured = MeasureTime(false, false, "");
-  QueryPerformanceCounter(&after);
-  // The mark lies between `before` and `started`; the stop reading between `now` and `after`.
-  EXPECT_GE(measured, 1);
-  EXPECT_LE(measured, (after.QuadPart - before.QuadPart) / kTicksPerMillisecond);
 }
 
 TEST_F(StopwatchTest, MeasureTime_ConcurrentCallsAreRaceFree) {

@@ -79,17 +79,4 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenFailureCase{"dir", "wb", _SH_DENYRW, EISDIR, ERROR_ACCESS_DENIED},
                       OpenFailureCase{"frame.tmp", "wb", 0x11, EINVAL, ERROR_INVALID_PARAMETER}));
 
-TEST(WfsopenTest, Wfsopen_NullArgumentsFailWithEinval) {
-  errno = 0;
-  EXPECT_EQ(nullptr, _wfsopen(nullptr, "rb", _SH_DENYNO));
-  EXPECT_EQ(EINVAL, errno);
-  errno = 0;
-  EXPECT_EQ(nullptr, _wfsopen("/tmp", nullptr, _SH_DENYNO));
-  EXPECT_EQ(EINVAL, errno);
-  errno = 0;
-  EXPECT_EQ(-1, _fseeki64(nullptr, 0, SEEK_SET));
-  EXPECT_EQ(EINVAL, errno);
-  EXPECT_EQ(-1, _ftelli64(nullptr));
-}
-
 }  // namespace
