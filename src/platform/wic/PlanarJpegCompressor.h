@@ -3,11 +3,19 @@
 // go into the JPEG's YCbCr components as they are.
 //
 // Rows arrive in one or more WriteRows calls; the call that delivers the last row compresses
-// the picture, while the caller's buffers are still valid, so the luma plane of a picture that
-// arrives in one call with even sides is read in place. Odd sides are encoded at their exact
-// size: libjpeg-turbo wants luma planes padded to even sides, so such luma is copied into a
-// padded plane whose extra column and row repeat the last ones. Chroma is always split into
-// separate Cb and Cr planes, which is the one per-sample pass this class makes.
+// the picture, while the caller's buffers are still valid. A picture that arrives in one call
+// (the usual case) is read where it is as far as possible:
+// - the luma plane is handed to libjpeg-turbo in place when both sides are even; libjpeg-turbo
+//   reads luma padded to even sides, so an odd-sided picture's luma is copied into a padded
+//   plane whose extra column and row repeat the last ones (odd sides are encoded exactly);
+// - chroma must be split into separate Cb and Cr planes, the one pass over the samples this
+//   class adds. For a one-call picture they go into a scratch buffer kept per thread and reused
+//   by the next picture compressed on that thread (up to kMaxThreadScratch bytes are kept):
+//   allocating them afresh for every picture pushed the allocator's free memory over its trim
+//   threshold, so every encode handed its pages back to the kernel and faulted them in again,
+//   which cost a quarter of a 1080p encode. The scratch is used only within one call (nothing
+//   here calls out while using it), so it needs no lock and is never shared.
+// A picture written in several calls collects its rows in planes of its own.
 //
 // Owned by one frame and used by one thread at a time. Nothing is read outside the rows the
 // caller describes; the caller (the frame) has checked those rows against its buffer sizes.
@@ -56,6 +64,9 @@ class PlanarJpegCompressor {
   // E_OUTOFMEMORY or E_FAIL (libjpeg-turbo refused) and then stays unusable.
   HRESULT WriteRows(uint32_t rows, Rows luma, Rows chroma) noexcept;
 
+  // The largest per-thread chroma scratch kept between pictures (a 4K picture needs 8 MB).
+  static constexpr size_t kMaxThreadScratch = size_t{16} << 20;
+
   // The JPEG file, once IsComplete(); valid until this object is destroyed.
   const uint8_t* JpegData() const { return jpeg_.get(); }
   size_t JpegSize() const { return jpegSize_; }
@@ -66,9 +77,11 @@ class PlanarJpegCompressor {
   };
   using JpegBuffer = std::unique_ptr<unsigned char, TurboJpegFree>;
 
+  HRESULT CompressWholePicture(Rows luma, Rows chroma);
   void CopyLumaRows(uint32_t firstRow, uint32_t rows, Rows luma);
-  void SplitChromaRows(uint32_t firstChromaRow, uint32_t chromaRows, Rows chroma);
-  HRESULT Compress(Rows luma);
+  void PadLumaBottom();
+  void SplitChromaRows(uint32_t firstChromaRow, uint32_t chromaRows, Rows chroma, uint8_t* cb, uint8_t* cr) const;
+  HRESULT Compress(Rows luma, const uint8_t* cb, const uint8_t* cr);
 
   const uint32_t width_;
   const uint32_t height_;
@@ -84,6 +97,7 @@ class PlanarJpegCompressor {
   // Allocated only when the luma cannot be read in place (odd sides, several calls, a stride
   // libjpeg-turbo cannot take).
   std::unique_ptr<uint8_t[]> luma_;
+  // Cb and Cr planes (chromaWidth_ x chromaHeight_ each) of a picture written in several calls.
   std::unique_ptr<uint8_t[]> cb_;
   std::unique_ptr<uint8_t[]> cr_;
   JpegBuffer jpeg_;
