@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(OpenFailureCase{"missing.tmp", "rb", _SH_DENYWR, ENOENT, ERROR_FILE_NOT_FOUND},
                       OpenFailureCase{"missing/frame.tmp", "wb", _SH_DENYRW, ENOENT, ERROR_PATH_NOT_FOUND},
                       OpenFailureCase{"dir", "rb", _SH_DENYWR, EACCES, ERROR_ACCESS_DENIED},
-                      OpenFailureCase{"dir", "wb", _SH_DENYRW, EISDIR, ERROR_ACCESS_DENIED},
+                      OpenFailureCase{"dir", "wb", _SH_DENYRW, EACCES, ERROR_ACCESS_DENIED},
                       OpenFailureCase{"frame.tmp", "wb", 0x11, EINVAL, ERROR_INVALID_PARAMETER}));
 
 }  // namespace

@@ -32,8 +32,9 @@ FILE* _wfsopen(const char* filename, const char* mode, int shflag) {
   std::string openMode(mode);
   openMode.insert(openMode.find(',') == std::string::npos ? openMode.size() : openMode.find(','), "e");
   FILE* stream = std::fopen(filename, openMode.c_str());
-  if (stream == nullptr) return FailOpen(errno, filename);
-  // fopen happily opens a folder for reading; the original refuses it with access denied.
+  // The original refuses a folder with EACCES whatever the mode: fopen says EISDIR when writing
+  // and happily opens it when reading.
+  if (stream == nullptr) return FailOpen(errno == EISDIR ? EACCES : errno, filename);
   struct stat status {};
   if (::fstat(::fileno(stream), &status) == 0 && S_ISDIR(status.st_mode)) {
     std::fclose(stream);

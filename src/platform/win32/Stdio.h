@@ -20,8 +20,8 @@ constexpr int _SH_SECURE = 0x80;
 // Opens `filename` (UTF-8) as fopen does with `mode` ("rb", "wb", "r+b", ...; the stream is
 // also close-on-exec). Returns null on failure with errno set as fopen sets it, and the calling
 // thread's last error set to the matching Win32 code (GetLastError, platform/win32/LastError.h).
-// As on the original, a folder cannot be opened (EACCES), and a null name or mode or an unknown
-// share flag fails with EINVAL.
+// As on the original, a folder cannot be opened in any mode (EACCES), and a null name or mode or
+// an unknown share flag fails with EINVAL.
 FILE* _wfsopen(const char* filename, const char* mode, int shflag);
 
 // Seek and tell with 64-bit offsets; -1 with errno set on failure (EINVAL for a null stream).
