@@ -279,20 +279,15 @@ bool VideoDecoderStorageCache::LoadFrame(int64_t t, const ComPtr<ID3D11Texture2D
   }
 
   if (ReadSize == 0) {
-    // A whole frame file is the staging mapping's size, known from the first store. Only a
-    // cache that has mapped nothing yet falls back to the file's own length.
-    size_t size = FrameFileSize;
-    if (size == 0) {
-      const int64_t length = _fseeki64(file.Get(), 0, SEEK_END) == 0 ? _ftelli64(file.Get()) : -1;
-      if (length <= 0 || _fseeki64(file.Get(), 0, SEEK_SET) != 0) {
-        Diagnose("Couldn't measure a file: errno=" + Number(errno) + ", length=" + Number(length));
-        file.Close("Couldn't close a file");
-        Erase(record);
-        return false;
-      }
-      size = static_cast<size_t>(length);
+    // A whole frame file is the staging mapping's size, known from the first store that got as
+    // far as mapping. Without one, no file in the folder was written by this cache.
+    if (FrameFileSize == 0) {
+      Diagnose("Couldn't size a file: no frame has been stored yet");
+      file.Close("Couldn't close a file");
+      Erase(record);
+      return false;
     }
-    ReadSize = size;
+    ReadSize = FrameFileSize;
   }
   if (!ReadBuffer) {
     ReadBuffer.reset(new (std::nothrow) uint8_t[ReadSize]);

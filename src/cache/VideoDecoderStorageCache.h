@@ -92,7 +92,10 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
   Platform::String CacheFolder;       // folderPath + "/"
   Platform::String PrecacheDataPath;  // CacheFolder + "precache.data"
   std::unique_ptr<uint8_t[]> ReadBuffer;
-  size_t ReadSize = 0;       // bytes of ReadBuffer: the length of a whole frame file; 0 before the first load
+  // Bytes of ReadBuffer, fixed at the first load: the length of a whole frame file, which is
+  // FrameFileSize (not the first file's own length, so that one damaged file cannot make every
+  // later load short). 0 before the first load.
+  size_t ReadSize = 0;
   size_t FrameFileSize = 0;  // DepthPitch of the staging mapping seen by the first store; 0 before
 
  private:

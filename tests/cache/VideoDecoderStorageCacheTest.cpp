@@ -238,6 +238,14 @@ TEST_F(VideoDecoderStorageCacheTest, Add_FrameFileCannotBeCreated_DropsRecord) {
   EXPECT_TRUE(cache->Contains(1'000'000));
 }
 
+TEST_F(VideoDecoderStorageCacheTest, Add_PrecacheDataCannotBeCreated_DropsRecordButWritesFrame) {
+  auto cache = MakeCache(folder_);
+  fs::create_directory(folder_ + "/precache.data");
+  EXPECT_TRUE(Store(*cache, 0, 64, 32, 1));
+  EXPECT_FALSE(cache->Contains(0));
+  EXPECT_TRUE(fs::exists(FramePath(0))) << "the frame file is still written";
+}
+
 TEST_F(VideoDecoderStorageCacheTest, Add_MapFails_ThrowsAndLaterLoadDropsRecord) {
   auto cache = MakeCache(folder_);
   ASSERT_TRUE(Store(*cache, 0, 64, 32, 1));
