@@ -1,7 +1,7 @@
-// A read-only random-access stream for the encoder's tests: it counts the reads made through
-// it and can hold the first get_Size call until the test lets it go, so that a test can attach
-// its handlers before the encode gets anywhere (HoldSize / ReleaseSize; the hold gives up after
-// a generous bound rather than hang a broken test).
+// A read-only random-access stream for the encoder's tests. It counts the reads made through it
+// and can hold its first get_Size call until the test lets it go (HoldSize / ReleaseSize), so
+// that a test attaches its handlers before the encode gets anywhere; the hold gives up after a
+// generous bound rather than hang a broken test.
 #pragma once
 
 #include "platform/com/RuntimeClass.h"
@@ -22,15 +22,9 @@ class TestSourceStream final
  public:
   explicit TestSourceStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
 
-  void HoldSize() {
-    std::lock_guard lock(mutex_);
-    held_ = true;
-  }
+  void HoldSize() { Set(held_, true); }
   void ReleaseSize() {
-    {
-      std::lock_guard lock(mutex_);
-      held_ = false;
-    }
+    Set(held_, false);
     released_.notify_all();
   }
   int Reads() {
@@ -44,43 +38,37 @@ class TestSourceStream final
     *value = bytes_.size();
     return S_OK;
   }
-  HRESULT put_Size(UINT64) override { return E_ACCESSDENIED; }
   HRESULT get_Position(UINT64* value) override {
     std::lock_guard lock(mutex_);
     *value = position_;
     return S_OK;
   }
-  HRESULT Seek(UINT64 position) override {
-    std::lock_guard lock(mutex_);
-    position_ = position;
-    return S_OK;
-  }
-  HRESULT CloneStream(IRandomAccessStream**) override { return E_NOTIMPL; }
-  HRESULT get_CanRead(BOOL* value) override {
-    *value = TRUE;
-    return S_OK;
-  }
-  HRESULT get_CanWrite(BOOL* value) override {
-    *value = FALSE;
-    return S_OK;
-  }
-
+  HRESULT Seek(UINT64 position) override { return Set(position_, position); }
   HRESULT ReadAt(void* buffer, ULONG size, ULONG* read) override {
     std::lock_guard lock(mutex_);
     ++reads_;
-    const UINT64 available = position_ < bytes_.size() ? bytes_.size() - position_ : 0;
-    const ULONG count = static_cast<ULONG>(std::min<UINT64>(size, available));
-    if (count > 0) std::memcpy(buffer, bytes_.data() + position_, count);
-    position_ += count;
-    *read = count;
+    *read = static_cast<ULONG>(std::min<UINT64>(size, position_ < bytes_.size() ? bytes_.size() - position_ : 0));
+    if (*read > 0) std::memcpy(buffer, bytes_.data() + position_, *read);
+    position_ += *read;
     return S_OK;
   }
+  HRESULT put_Size(UINT64) override { return E_ACCESSDENIED; }
+  HRESULT CloneStream(IRandomAccessStream**) override { return E_NOTIMPL; }
+  HRESULT get_CanRead(BOOL* value) override { return Set(*value, TRUE); }
+  HRESULT get_CanWrite(BOOL* value) override { return Set(*value, FALSE); }
   HRESULT WriteAt(const void*, ULONG, ULONG*) override { return E_ACCESSDENIED; }
 
  protected:
   const char* RuntimeClassNameText() const override { return "Korvane.Tests.TestSourceStream"; }
 
  private:
+  template <class T, class V>
+  HRESULT Set(T& field, V value) {
+    std::lock_guard lock(mutex_);
+    field = value;
+    return S_OK;
+  }
+
   std::mutex mutex_;
   std::condition_variable released_;
   // -- guarded by mutex_
