@@ -394,3 +394,14 @@ void FfmpegMediaSource::Flush() {
 void FfmpegMediaSource::Interrupt() { interrupted_.store(true, std::memory_order_relaxed); }
 
 }  // namespace korvane::mf
+
+#if defined(__SANITIZE_THREAD__)
+// libavcodec's frame threads hand picture buffers to the reader's thread through reference
+// counts kept with atomics inside libavutil, which is not built with the thread sanitizer: it
+// cannot see that ordering and reports the buffers' allocation (on a decoder thread) and
+// release (on the reader's thread) as a race. The reports name only FFmpeg's own frames.
+extern "C" const char* __tsan_default_suppressions() {
+  return "race:libavutil.so\n"
+         "race:libavcodec.so\n";
+}
+#endif

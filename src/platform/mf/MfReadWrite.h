@@ -52,8 +52,8 @@
 // returns, on the key frame at or before the position (clamped to the presentation); the next
 // sample is that key frame, so it may lie before the position asked for. It fails with
 // MF_E_INVALIDREQUEST while a read is pending (asked for, its callback not yet begun), with
-// MF_E_UNSUPPORTED_TIME_FORMAT for another format or variant type, and with the source's error
-// when the position cannot be reached. It may be called from inside OnReadSample / OnFlush.
+// MF_E_UNSUPPORTED_TIME_FORMAT for a format other than GUID_NULL, E_INVALIDARG for a variant
+// that is not VT_I8, and with the source's error when the position cannot be reached. It may be called from inside OnReadSample / OnFlush.
 //
 // Flush. Flush drops every pending read without a callback (a read being decoded at that moment
 // is dropped too), resets the decoder and then calls OnFlush once on the work thread. Until that
