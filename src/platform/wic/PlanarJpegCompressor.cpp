@@ -107,7 +107,8 @@ HRESULT PlanarJpegCompressor::CompressWholePicture(Rows luma, Rows chroma) {
   Scratch ownScratch;
   Scratch& scratch = 2 * chromaSize <= kMaxThreadScratch ? threadScratch : ownScratch;
   if (scratch.size < 2 * chromaSize) {
-    scratch.bytes.reset();
+    scratch.bytes.reset();  // before allocating: the old and the new buffer need not coexist
+    scratch.size = 0;
     scratch.bytes = std::make_unique_for_overwrite<uint8_t[]>(2 * chromaSize);
     scratch.size = 2 * chromaSize;
   }
