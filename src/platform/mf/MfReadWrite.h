@@ -25,7 +25,9 @@
 // pictures until another size is set. Any other size scales the upright picture to it
 // (advanced video processing). NV12 textures need even sizes: an odd width or height is
 // rounded down to even (a 321 × 241 stream gives 320 × 240 NV12 textures; RGB32 keeps odd
-// sizes). A change of type applies from the next picture the reader produces.
+// sizes). A change of type applies from the next picture the reader produces. The conversion,
+// scaling and turning always happen, whatever MF_SOURCE_READER_ENABLE_ADVANCED_VIDEO_PROCESSING
+// says; MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS is accepted and changes nothing.
 //
 // Output. Each sample holds one IMFDXGIBuffer on a Direct3D 11 texture of the device found in
 // MF_SOURCE_READER_D3D_MANAGER (DXGI_FORMAT_NV12 or DXGI_FORMAT_B8G8R8A8_UNORM, default usage,

@@ -23,22 +23,28 @@ HRESULT MFStartup(ULONG version, DWORD /*flags*/) { return PlatformStartup::Star
 
 HRESULT MFShutdown() { return PlatformStartup::Shutdown(); }
 
-HRESULT MFCreateAttributes(IMFAttributes** attributes, UINT32 /*initialSize*/) {
+HRESULT MFCreateAttributes(IMFAttributes** attributes, UINT32 /*initialSize*/) try {
   if (attributes == nullptr) return E_POINTER;
   *attributes = MakeComObject<Attributes>().Detach();
   return S_OK;
+} catch (const std::bad_alloc&) {
+  return E_OUTOFMEMORY;
 }
 
-HRESULT MFCreateMediaType(IMFMediaType** mediaType) {
+HRESULT MFCreateMediaType(IMFMediaType** mediaType) try {
   if (mediaType == nullptr) return E_POINTER;
   *mediaType = MakeComObject<MediaType>().Detach();
   return S_OK;
+} catch (const std::bad_alloc&) {
+  return E_OUTOFMEMORY;
 }
 
-HRESULT MFCreateSample(IMFSample** sample) {
+HRESULT MFCreateSample(IMFSample** sample) try {
   if (sample == nullptr) return E_POINTER;
   *sample = MakeComObject<Sample>().Detach();
   return S_OK;
+} catch (const std::bad_alloc&) {
+  return E_OUTOFMEMORY;
 }
 
 HRESULT MFCreateMemoryBuffer(DWORD maxLength, IMFMediaBuffer** buffer) {
@@ -52,16 +58,18 @@ HRESULT MFCreateMemoryBuffer(DWORD maxLength, IMFMediaBuffer** buffer) {
   return S_OK;
 }
 
-HRESULT MFCreateDXGIDeviceManager(UINT* resetToken, IMFDXGIDeviceManager** deviceManager) {
+HRESULT MFCreateDXGIDeviceManager(UINT* resetToken, IMFDXGIDeviceManager** deviceManager) try {
   if (resetToken == nullptr || deviceManager == nullptr) return E_POINTER;
   // Distinct tokens make a ResetDevice with another manager's token fail, as it would there.
   static std::atomic<UINT> nextToken{0x4B56'0001};
   *resetToken = nextToken.fetch_add(1, std::memory_order_relaxed);
   *deviceManager = MakeComObject<DxgiDeviceManager>(*resetToken).Detach();
   return S_OK;
+} catch (const std::bad_alloc&) {
+  return E_OUTOFMEMORY;
 }
 
-HRESULT MFCreateMFByteStreamOnStreamEx(IUnknown* stream, IMFByteStream** byteStream) {
+HRESULT MFCreateMFByteStreamOnStreamEx(IUnknown* stream, IMFByteStream** byteStream) try {
   if (stream == nullptr || byteStream == nullptr) return E_POINTER;
   *byteStream = nullptr;
   if (!PlatformStartup::IsStarted()) return MF_E_PLATFORM_NOT_INITIALIZED;
@@ -78,10 +86,12 @@ HRESULT MFCreateMFByteStreamOnStreamEx(IUnknown* stream, IMFByteStream** byteStr
   }
   *byteStream = MakeComObject<ByteStream>(ComPtr<IUnknown>(stream), reading, io).Detach();
   return S_OK;
+} catch (const std::bad_alloc&) {
+  return E_OUTOFMEMORY;
 }
 
 HRESULT MFCreateDXGISurfaceBuffer(REFIID iid, IUnknown* surface, UINT subresourceIndex, BOOL bottomUp,
-                                  IMFMediaBuffer** buffer) {
+                                  IMFMediaBuffer** buffer) try {
   if (surface == nullptr || buffer == nullptr) return E_POINTER;
   *buffer = nullptr;
   if (iid != ID3D11Texture2D::kIid || subresourceIndex != 0 || bottomUp != FALSE) return E_INVALIDARG;
@@ -93,10 +103,12 @@ HRESULT MFCreateDXGISurfaceBuffer(REFIID iid, IUnknown* surface, UINT subresourc
   if (format != DXGI_FORMAT_NV12 && format != DXGI_FORMAT_B8G8R8A8_UNORM) return MF_E_INVALIDMEDIATYPE;
   *buffer = MakeComObject<DxgiSurfaceBuffer>(texture, pixels).Detach();
   return S_OK;
+} catch (const std::bad_alloc&) {
+  return E_OUTOFMEMORY;
 }
 
 HRESULT MFCreateSourceReaderFromByteStream(IMFByteStream* byteStream, IMFAttributes* attributes,
-                                           IMFSourceReader** reader) {
+                                           IMFSourceReader** reader) try {
   if (byteStream == nullptr || reader == nullptr) return E_POINTER;
   *reader = nullptr;
   if (!PlatformStartup::IsStarted()) return MF_E_PLATFORM_NOT_INITIALIZED;
@@ -116,6 +128,8 @@ HRESULT MFCreateSourceReaderFromByteStream(IMFByteStream* byteStream, IMFAttribu
   }
   if (FAILED(hr)) return hr;
   return SourceReader::Create(std::move(source), attributes, reader);
+} catch (const std::bad_alloc&) {
+  return E_OUTOFMEMORY;
 }
 
 namespace korvane::mf {

@@ -1,6 +1,8 @@
 #include "platform/mf/SourceReader.h"
 
 #include <algorithm>
+#include <new>
+#include <system_error>
 
 namespace korvane::mf {
 
@@ -83,12 +85,19 @@ HRESULT SourceReader::Create(std::unique_ptr<MediaSource> source, IMFAttributes*
   HRESULT hr = DeviceFor(attributes, device);
   if (FAILED(hr)) return hr;
 
-  ComPtr<SourceReader> created;
-  created.Attach(new SourceReader(source->Info()));
-  const OutputFormat output = OutputFor(created->info_, MFVideoFormat_NV12, created->info_.width, created->info_.height);
-  created->worker_ = SourceReaderWorker::Start(std::move(source), std::move(callback), std::move(device), output);
-  *reader = created.Detach();
-  return S_OK;
+  try {
+    ComPtr<SourceReader> created;
+    created.Attach(new SourceReader(source->Info()));
+    const OutputFormat output =
+        OutputFor(created->info_, MFVideoFormat_NV12, created->info_.width, created->info_.height);
+    created->worker_ = SourceReaderWorker::Start(std::move(source), std::move(callback), std::move(device), output);
+    *reader = created.Detach();
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const std::system_error&) {
+    return E_FAIL;  // no thread could be started
+  }
 }
 
 std::optional<SourceReader::Stream> SourceReader::Resolve(DWORD streamIndex) const {

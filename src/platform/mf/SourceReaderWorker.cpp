@@ -4,6 +4,8 @@
 #include "platform/mf/DxgiSurfaceBuffer.h"
 #include "platform/mf/Sample.h"
 
+#include <new>
+
 namespace korvane::mf {
 
 std::shared_ptr<SourceReaderWorker> SourceReaderWorker::Start(std::unique_ptr<MediaSource> source,
@@ -169,7 +171,12 @@ SourceReaderWorker::ReadResult SourceReaderWorker::ExecuteRead() {
   const SourceRead read = source_->ReadNext();
   switch (read.kind) {
     case SourceRead::Kind::kFrame: {
-      HRESULT hr = MakeSample(read, output, result.sample);
+      HRESULT hr = E_OUTOFMEMORY;
+      try {
+        hr = MakeSample(read, output, result.sample);
+      } catch (const std::bad_alloc&) {
+        result.sample.Reset();  // no memory for the sample: reported as the read's failure
+      }
       if (FAILED(hr)) {
         failure_ = hr;
         result.status = hr;
