@@ -210,3 +210,22 @@ TEST(HStringTest, ValueSemanticsAndNoLeaks) {
 }
 
 }  // namespace
+
+namespace {
+
+class ThrowingWidget final : public RuntimeClass<korvane::com::kComponentClass, IWidget> {
+ public:
+  ThrowingWidget() { ThrowHResult(E_INVALIDARG); }
+  HRESULT get_Value(int32_t*) override { return S_OK; }
+
+ protected:
+  const char* RuntimeClassNameText() const override { return "Test.ThrowingWidget"; }
+};
+
+TEST(RuntimeClassTest, ModuleCount_ConstructorThatThrowsLeavesNoCount) {
+  const int32_t before = korvane::com::ModuleObjectCount();
+  EXPECT_THROW(MakeRuntimeObject<ThrowingWidget>(), Platform::InvalidArgumentException);
+  EXPECT_EQ(before, korvane::com::ModuleObjectCount());
+}
+
+}  // namespace

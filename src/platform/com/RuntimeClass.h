@@ -90,10 +90,7 @@ class RuntimeClass : public Interfaces..., public IAgileObject, public IWeakRefe
 
   ULONG Release() override {
     ULONG left = Count().fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0) {
-      delete this;
-      if constexpr (kCounted) DecrementModuleObjectCount();
-    }
+    if (left == 0) delete this;
     return left;
   }
 
@@ -130,8 +127,11 @@ class RuntimeClass : public Interfaces..., public IAgileObject, public IWeakRefe
   }
 
  protected:
+  // Also runs when a derived constructor throws, so the module count never keeps an object
+  // that was never finished.
   virtual ~RuntimeClass() {
     if constexpr (kWeak) control_->Release();
+    if constexpr (kCounted) DecrementModuleObjectCount();
   }
   virtual const char* RuntimeClassNameText() const = 0;
 

@@ -30,7 +30,8 @@ FILE* _wfsopen(const char* filename, const char* mode, int shflag) {
   // Close-on-exec, so that a child process started elsewhere never inherits a cache file. Flag
   // characters go before any ",ccs=" suffix the original's modes may carry.
   std::string openMode(mode);
-  openMode.insert(openMode.find(',') == std::string::npos ? openMode.size() : openMode.find(','), "e");
+  const size_t suffix = openMode.find(',');
+  openMode.insert(suffix == std::string::npos ? openMode.size() : suffix, 1, 'e');
   FILE* stream = std::fopen(filename, openMode.c_str());
   // The original refuses a folder with EACCES whatever the mode: fopen says EISDIR when writing
   // and happily opens it when reading.
