@@ -8,8 +8,10 @@
 // CacheFolder + "precache.data" (8 bytes: width, height, unsigned 32-bit little-endian,
 // written once at the first store, never read back) and one CacheFolder + "<Time>_<Duration>_
 // <0|1>.tmp" per frame. A path that does not name a folder the cache can own — empty, naming
-// the filesystem root or the working folder, or holding a NUL character — is refused: nothing
-// is deleted, created or ever written, and the cache simply keeps nothing (HasSpace is false).
+// the filesystem root, the working folder or a folder above it, or holding a NUL character —
+// is refused: nothing is deleted, created or ever written, and the cache simply keeps nothing
+// (HasSpace is false). The judgement is textual: a symbolic link is not resolved (the folder
+// delete never follows one, so a link named as the folder is left alone, not wiped).
 // Files stay on disk when the cache is destroyed; the next cache for the folder deletes them.
 //
 // Space. HasSpace is decided once, at construction: the disk must have at least
@@ -53,9 +55,9 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
   ~VideoDecoderStorageCache() override;
 
   // Whether `folderPath` names a folder this cache may own, judged from its text alone: not
-  // empty, no NUL character, and not resolving to the filesystem root or the working folder
-  // once empty, "." and ".." components are collapsed ("", "/", "//", "/..", ".", "a/.." are
-  // all refused).
+  // empty, no NUL character, and not resolving to the filesystem root, the working folder or a
+  // folder above it once empty, "." and ".." components are collapsed ("", "/", "//", "/..",
+  // ".", "a/..", ".." are all refused; "../cache" is accepted).
   static bool IsOwnableFolderPath(const Platform::String& folderPath);
 
   // Not provided on this platform (it reported the size of the application's temporary

@@ -6,11 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -109,18 +107,11 @@ TEST_F(VideoDecoderCacheManagerTest, AddFrame_FirstSampleGoesToDisk_CapturesDesc
   ASSERT_TRUE(AddFrame(5'000'000));
   std::lock_guard lock(manager_->Lock);
   const D3D11_TEXTURE2D_DESC& desc = manager_->FrameTextureDesc;
-  EXPECT_EQ(322u, desc.Width);
-  EXPECT_EQ(180u, desc.Height);
-  EXPECT_EQ(DXGI_FORMAT_NV12, desc.Format);
-  EXPECT_EQ(1u, desc.ArraySize);
-  EXPECT_EQ(static_cast<UINT>(D3D11_BIND_SHADER_RESOURCE), desc.BindFlags);
-  EXPECT_EQ(D3D11_USAGE_DEFAULT, desc.Usage);
-  EXPECT_EQ(static_cast<UINT>(D3D11_RESOURCE_MISC_SHARED), desc.MiscFlags);
-}
-
-TEST_F(VideoDecoderCacheManagerTest, AddFrame_NullSample_ThrowsInvalidArgument) {
-  ComPtr<IMFSample> none;
-  EXPECT_THROW(manager_->AddFrame(none, 0, 333'333), Platform::InvalidArgumentException);
+  EXPECT_EQ((std::tuple<UINT, UINT, DXGI_FORMAT, UINT, UINT, D3D11_USAGE, UINT>{322, 180, DXGI_FORMAT_NV12, 1,
+                                                                                D3D11_BIND_SHADER_RESOURCE,
+                                                                                D3D11_USAGE_DEFAULT,
+                                                                                D3D11_RESOURCE_MISC_SHARED}),
+            std::tie(desc.Width, desc.Height, desc.Format, desc.ArraySize, desc.BindFlags, desc.Usage, desc.MiscFlags));
 }
 
 // --- SetPosition: when it reads from disk ------------------------------------------------------
@@ -209,26 +200,6 @@ TEST_F(VideoDecoderCacheManagerTest, GetFrame_OnlyOnDisk_LoadsIntoMemoryWithoutT
   EXPECT_EQ(frame.Get(), manager_->GetFrame(5'100'000).Get()) << "now answered from memory";
 }
 
-TEST_F(VideoDecoderCacheManagerTest, GetFrameDuration_MemoryFirstThenDisk) {
-  ASSERT_TRUE(AddFrame(0, 300'000));
-  ASSERT_TRUE(AddFrame(5'000'000, 400'000));
-  EXPECT_EQ(300'000, manager_->GetFrameDuration(100'000));
-  EXPECT_EQ(400'000, manager_->GetFrameDuration(5'100'000));
-  EXPECT_EQ(0, manager_->GetFrameDuration(9'000'000));
-}
-
-TEST_F(VideoDecoderCacheManagerTest, GetNeighbourTimes_FallBackToDiskOnMinusOne) {
-  ASSERT_TRUE(AddFrame(0));
-  ASSERT_TRUE(AddFrame(333'333));
-  ASSERT_TRUE(AddFrame(-2'000'000));
-  ASSERT_TRUE(AddFrame(-1'666'667));
-  EXPECT_EQ(333'333, manager_->GetNextFrameTime(100'000));
-  EXPECT_EQ(0, manager_->GetPreviousFrameTime(400'000));
-  EXPECT_EQ(-1'666'667, manager_->GetNextFrameTime(-1'900'000)) << "from disk";
-  EXPECT_EQ(-2'000'000, manager_->GetPreviousFrameTime(-1'600'000)) << "from disk";
-  EXPECT_EQ(-1, manager_->GetNextFrameTime(400'000));
-}
-
 TEST_F(VideoDecoderCacheManagerTest, GetCachedRangeEnd_SplitAcrossCaches_LongerSingleRun) {
   for (int64_t t : {0, 333'333, 666'666}) ASSERT_TRUE(AddFrame(t));
   ASSERT_TRUE(AddFrame(1'000'001)) << "continues the run, but on disk";
@@ -292,35 +263,23 @@ TEST_F(VideoDecoderCacheManagerTest, Destroy_WritesMemoryFramesToDiskAndReleases
   EXPECT_EQ(baseline, d_.Stats().liveTextures);
 }
 
-// Many threads through one manager: every operation takes the lock (run under TSan).
-TEST_F(VideoDecoderCacheManagerTest, Operations_FromSeveralThreads_Serialised) {
-  std::atomic<bool> failed{false};
+// Two threads through one manager: every operation takes the lock (run under TSan).
+TEST_F(VideoDecoderCacheManagerTest, Operations_FromTwoThreads_Serialised) {
+  constexpr int64_t kFrame = 333'333;
   std::thread writer([&] {
     ComPtr<IMFSample> sample = Sample(1);
     for (int i = 0; i < 300; ++i) {
-      const int64_t time = (i % 60) * int64_t{333'333};
-      manager_->AddFrame(sample, time, 333'333);
-      manager_->SetPosition((i * 7 % 60) * int64_t{333'333});
+      manager_->AddFrame(sample, (i % 60) * kFrame, kFrame);
+      manager_->SetPosition((i * 7 % 60) * kFrame);
     }
   });
-  std::thread reader([&] {
-    for (int i = 0; i < 300; ++i) {
-      const int64_t time = (i % 60) * int64_t{333'333};
-      ComPtr<ID3D11Texture2D> frame = manager_->GetFrame(time);
-      if (frame && !manager_->IsFrameCached(time)) failed = true;
-      manager_->GetNextFrameTime(time);
-      manager_->GetCachedRangeEnd(time, 20'000'000);
-      manager_->GetCurrentFrameTime();
-    }
-  });
+  for (int i = 0; i < 300; ++i) {
+    manager_->GetFrame((i % 60) * kFrame);
+    manager_->GetCachedRangeEnd((i % 60) * kFrame, 20'000'000);
+  }
   writer.join();
-  reader.join();
-  EXPECT_FALSE(failed);
-  // Every time reached one cache or the other, and nothing left both.
-  std::set<int64_t> times;
-  for (int64_t t : MemoryTimes()) times.insert(t);
-  for (int64_t t : StorageTimes()) times.insert(t);
-  EXPECT_EQ(60u, times.size());
+  // Every time reached a cache, and nothing ever leaves both.
+  for (int i = 0; i < 60; ++i) EXPECT_TRUE(manager_->IsFrameCached(i * kFrame)) << i;
 }
 
 }  // namespace
