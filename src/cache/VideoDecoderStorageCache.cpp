@@ -310,14 +310,15 @@ bool VideoDecoderStorageCache::LoadFrame(int64_t t, const ComPtr<ID3D11Texture2D
   EnsureStagingTexture();
   {
     StagingMapping mapping(Context.Get(), StagingTexture.Get(), D3D11_MAP_WRITE);
+    // ReadSize is this staging texture's own DepthPitch, so neither branch below can misfire
+    // today; the check keeps the copy from ever overflowing the mapping or leaving an earlier
+    // frame's bytes in its tail should the two ever differ.
     if (ReadSize < mapping.Size()) {
-      // Too little to fill the frame: the staging memory's tail would show an earlier frame.
       Diagnose("Couldn't load a file: size=" + Number(static_cast<int64_t>(ReadSize)) +
                ", DepthPitch=" + Number(static_cast<int64_t>(mapping.Size())));
       Erase(record);
       return false;
     }
-    // A longer file (not one this cache wrote) never spills past the mapped memory.
     std::memcpy(mapping.Data(), ReadBuffer.get(), mapping.Size());
   }
   Context->CopySubresourceRegion(texture.Get(), 0, 0, 0, 0, StagingTexture.Get(), 0, nullptr);
