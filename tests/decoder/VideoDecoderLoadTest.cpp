@@ -56,6 +56,16 @@ TEST_F(VideoDecoderLoad, Load_WithoutFrameRate_FailsWithError0) {
   EXPECT_THROW(decoder_->GetOutputWidth(), Platform::Exception) << "not loaded";
 }
 
+TEST_F(VideoDecoderLoad, Load_AudioStream_OpensWhenAbsentOrDeselected_FailsWhenItCannotBeDeselected) {
+  mf::ScriptedSource script = ScriptedVideo(10);
+  EXPECT_TRUE(Load(Scripted(script).Get())) << "no audio stream";
+  script.info.hasAudio = true;
+  EXPECT_TRUE(Load(Scripted(script).Get())) << "audio deselected";
+  script.info.audioSelectionError = E_ACCESSDENIED;
+  EXPECT_FALSE(Load(Scripted(script).Get()));
+  EXPECT_EQ(std::vector<std::string>{"error 0"}, listener_->Events());
+}
+
 // A graphics device whose two calls return what a test chooses.
 class FakeGraphicsDevice final : public RuntimeClass<korvane::com::kPlainRuntimeClass, IGraphicsDevice> {
  public:

@@ -33,6 +33,9 @@ struct MediaSourceInfo {
   std::optional<Ratio> frameRate;          // only when known
   std::optional<int64_t> duration;         // presentation duration, when known
   bool hasAudio = false;                   // the file has an audio stream (never decoded)
+  // A source that cannot change its audio stream's selection refuses with this code (a
+  // failure), which SetStreamSelection on the audio stream returns. S_OK for every real file.
+  HRESULT audioSelectionError = S_OK;
 };
 
 enum class PictureFormat { Nv12, Bgra32 };

@@ -137,6 +137,7 @@ HRESULT SourceReader::SetStreamSelection(DWORD streamIndex, BOOL selected) {
   }
   std::optional<Stream> stream = Resolve(streamIndex);
   if (!stream) return MF_E_INVALIDSTREAMNUMBER;
+  if (*stream == Stream::kAudio && FAILED(info_.audioSelectionError)) return info_.audioSelectionError;
   (*stream == Stream::kVideo ? videoSelected_ : audioSelected_) = selected != FALSE;
   return S_OK;
 }
