@@ -1,6 +1,6 @@
 // The test-media helpers checked on their own, so that a failure in a reader test is known to
 // be the reader's: every generated kind decodes (with plain libavcodec) to its frame count with
-// its indices in order, the container says what the spec asked for, and the index reader
+// its indices in order, the container says what its VideoSpec asked for, and the index reader
 // copes with turns and scaling but refuses anything that is not a clean pattern.
 #include "support/TestMedia.h"
 
@@ -257,7 +257,7 @@ TEST_P(WriteTestVideoTest, WriteTestVideo_RefusesBadSpec) {
   GetParam().change(spec);
   try {
     WriteTestVideo(spec, path);
-    FAIL() << "the spec was accepted";
+    FAIL() << "the bad VideoSpec was accepted";
   } catch (const std::exception& error) {
     EXPECT_NE(std::string::npos, std::string(error.what()).find(GetParam().inMessage)) << error.what();
   }
