@@ -31,7 +31,7 @@
 //       height, whose chroma the layout above cannot hold in full.
 #pragma once
 
-#include "platform/com/Inspectable.h"
+#include "platform/com/WinRtInterfaces.h"
 #include "platform/winrt/AsyncInterfaces.h"
 #include "platform/winrt/RandomAccessStream.h"
 

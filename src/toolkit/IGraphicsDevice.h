@@ -2,7 +2,7 @@
 // gives the Direct3D device the application renders with and that device's immediate context.
 #pragma once
 
-#include "platform/com/Inspectable.h"
+#include "platform/com/WinRtInterfaces.h"
 
 namespace Brindle::Tamsel::SceneGraph {
 

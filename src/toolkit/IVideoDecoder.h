@@ -6,7 +6,7 @@
 // GetTexture.
 #pragma once
 
-#include "platform/com/Inspectable.h"
+#include "platform/com/WinRtInterfaces.h"
 #include "platform/winrt/EventSource.h"
 #include "toolkit/VideoDecoderFrameUpdated.h"
 

@@ -15,7 +15,7 @@
 #pragma once
 
 #include "platform/com/ComObject.h"
-#include "platform/com/Inspectable.h"
+#include "platform/com/WinRtInterfaces.h"
 #include "platform/com/ObjectCount.h"
 
 #include <atomic>

@@ -8,7 +8,7 @@
 // stateless.
 #pragma once
 
-#include "platform/com/Inspectable.h"
+#include "platform/com/WinRtInterfaces.h"
 
 // The default interface of a new instance (IRandomAccessStream for the in-memory stream), as
 // IInspectable; the caller owns the reference.

@@ -3,7 +3,7 @@
 // "platform/winrt/Async.h" to get these together with the helpers that make such objects.
 #pragma once
 
-#include "platform/com/Inspectable.h"
+#include "platform/com/WinRtInterfaces.h"
 #include "platform/winrt/TypeIid.h"
 
 // Returned by put_Completed / put_Progress when a handler was already assigned.

@@ -8,7 +8,7 @@
 
 #include "platform/com/ComObject.h"
 #include "platform/com/Exceptions.h"
-#include "platform/com/Inspectable.h"
+#include "platform/com/WinRtInterfaces.h"
 
 #include <type_traits>
 #include <utility>

@@ -2,7 +2,7 @@
 // encode) and the platform's file and in-memory implementations.
 #pragma once
 
-#include "platform/com/Inspectable.h"
+#include "platform/com/WinRtInterfaces.h"
 #include "platform/com/Stream.h"
 
 namespace ABI::Windows::Storage::Streams {
