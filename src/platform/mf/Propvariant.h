@@ -5,19 +5,7 @@
 
 #include "platform/com/Stream.h"
 #include "platform/com/Unknown.h"
-
-using VARTYPE = uint16_t;
-
-enum VARENUM : VARTYPE {
-  VT_EMPTY = 0,
-  VT_I4 = 3,
-  VT_R8 = 5,
-  VT_UNKNOWN = 13,
-  VT_UI4 = 19,
-  VT_I8 = 20,
-  VT_UI8 = 21,
-  VT_CLSID = 72,
-};
+#include "platform/com/VarType.h"
 
 struct PROPVARIANT {
   VARTYPE vt;
