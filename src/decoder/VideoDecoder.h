@@ -149,6 +149,7 @@ class VideoDecoder final : public IMFSourceReaderCallback, public std::enable_sh
   void ScanNext();
   void NotifyInitialized();
   void EndScanWithoutSamples();
+  bool ServePendingRequest();
 
   // ---- Caching around a requested position (VideoDecoderPositioning.cpp) ----
   void UpdateReaderPosition(int64_t target, bool flushFirst);

@@ -179,11 +179,7 @@ void VideoDecoder::OnSample(int64_t timestamp, ComPtr<IMFSample>& sample) {
     case DecoderState::Caching: {
       const bool added = CacheManager->AddFrame(sample, timestamp, duration);
       if (added && Listener) Listener->OnFrameCached(timestamp - FirstSampleTime);
-      if (PendingRequest) {
-        PendingRequest = false;
-        UpdateReaderPosition(RequestedPosition, true);
-        ShowPosition(RequestedPosition);
-      } else {
+      if (!ServePendingRequest()) {
         ShowPosition(RequestedPosition);
         ContinueCaching(true);
       }
@@ -258,11 +254,7 @@ void VideoDecoder::OnEndOfStream() {
     case DecoderState::Failed:
       EndOfStream = true;
       State = DecoderState::Ready;  // -> Ready, then on
-      if (PendingRequest) {
-        PendingRequest = false;
-        UpdateReaderPosition(RequestedPosition, true);
-        ShowPosition(RequestedPosition);
-      } else {
+      if (!ServePendingRequest()) {
         ShowPosition(RequestedPosition);
         CompleteCaching(true);
       }
@@ -301,6 +293,15 @@ void VideoDecoder::OnOtherFlags(DWORD flags) {
     // A read that ended with neither sample, end of stream, tick nor error.
     if (Listener) Listener->OnError(0);
   }
+}
+
+// A request parked while the read was outstanding is taken up now; false when there was none.
+bool VideoDecoder::ServePendingRequest() {
+  if (!PendingRequest) return false;
+  PendingRequest = false;
+  UpdateReaderPosition(RequestedPosition, true);
+  ShowPosition(RequestedPosition);
+  return true;
 }
 
 void VideoDecoder::NotifyInitialized() {

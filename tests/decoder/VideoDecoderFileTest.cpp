@@ -8,25 +8,11 @@ namespace {
 
 class VideoDecoderFiles : public DecoderFixture, public ::testing::WithParamInterface<TestVideoKind> {
  protected:
-  // The frame index drawn into the texture, read through a staging copy.
+  // The frame index drawn into the texture.
   int FrameIndex(ID3D11Texture2D* texture) {
-    D3D11_TEXTURE2D_DESC desc;
-    texture->GetDesc(&desc);
-    desc.Usage = D3D11_USAGE_STAGING;
-    desc.BindFlags = 0;
-    desc.MiscFlags = 0;
-    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-    ComPtr<ID3D11Texture2D> staging;
-    EXPECT_EQ(S_OK, device_->CreateTexture2D(&desc, nullptr, &staging));
-    ComPtr<ID3D11DeviceContext> context;
-    device_->GetImmediateContext(&context);
-    context->CopySubresourceRegion(staging.Get(), 0, 0, 0, 0, texture, 0, nullptr);
-    D3D11_MAPPED_SUBRESOURCE mapped{};
-    EXPECT_EQ(S_OK, context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped));
-    const int index = ReadFrameIndexNv12(static_cast<const uint8_t*>(mapped.pData), mapped.RowPitch,
-                                         static_cast<int>(desc.Width), static_cast<int>(desc.Height));
-    context->Unmap(staging.Get(), 0);
-    return index;
+    const TextureBytes copy = ReadTexture(device_.Get(), texture);
+    return ReadFrameIndexNv12(copy.bytes.data(), copy.rowPitch, static_cast<int>(copy.desc.Width),
+                              static_cast<int>(copy.desc.Height));
   }
 };
 

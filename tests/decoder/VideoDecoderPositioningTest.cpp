@@ -51,24 +51,7 @@ class VideoDecoderPositioning : public DecoderFixture {
     ComPtr<ID3D11Texture2D> frame = decoder_->GetFrame(decoder_->GetCurrentFrameTime());
     return frame ? FirstLumaByte(frame.Get()) : -1;
   }
-  int FirstLumaByte(ID3D11Texture2D* texture) {
-    D3D11_TEXTURE2D_DESC desc;
-    texture->GetDesc(&desc);
-    desc.Usage = D3D11_USAGE_STAGING;
-    desc.BindFlags = 0;
-    desc.MiscFlags = 0;
-    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-    ComPtr<ID3D11Texture2D> staging;
-    EXPECT_EQ(S_OK, device_->CreateTexture2D(&desc, nullptr, &staging));
-    ComPtr<ID3D11DeviceContext> context;
-    device_->GetImmediateContext(&context);
-    context->CopySubresourceRegion(staging.Get(), 0, 0, 0, 0, texture, 0, nullptr);
-    D3D11_MAPPED_SUBRESOURCE mapped{};
-    EXPECT_EQ(S_OK, context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped));
-    const int value = static_cast<const uint8_t*>(mapped.pData)[0];
-    context->Unmap(staging.Get(), 0);
-    return value;
-  }
+  int FirstLumaByte(ID3D11Texture2D* texture) { return ReadTexture(device_.Get(), texture).bytes.at(0); }
   // Requests and waits for the caching it starts to complete.
   void RequestAndWait(int64_t relative) {
     const size_t before = listener_->Count("completed ");
