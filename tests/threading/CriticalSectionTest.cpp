@@ -12,13 +12,12 @@ namespace {
 TEST(CriticalSectionTest, Lock_ExcludesOtherThreads) {
   Concurrency::critical_section section;
   long counter = 0;  // deliberately not atomic: only the section protects it
-  auto work = [&] {
+  std::thread other([&] {
     for (int i = 0; i < 50'000; ++i) {
       std::unique_lock lock(section);
       ++counter;
     }
-  };
-  std::thread other(work);
+  });
   for (int i = 0; i < 50'000; ++i) {
     Concurrency::critical_section::scoped_lock lock(section);
     ++counter;
@@ -31,10 +30,10 @@ TEST(CriticalSectionTest, TryLock_FailsOnlyWhileAnotherThreadHolds) {
   Concurrency::critical_section section;
   auto tryFromOtherThread = [&] {
     return std::async(std::launch::async, [&] {
-      bool taken = section.try_lock();
-      if (taken) section.unlock();
-      return taken;
-    }).get();
+             bool taken = section.try_lock();
+             if (taken) section.unlock();
+             return taken;
+           }).get();
   };
   section.lock();
   EXPECT_TRUE(section.is_held_by_current_thread());
@@ -44,29 +43,20 @@ TEST(CriticalSectionTest, TryLock_FailsOnlyWhileAnotherThreadHolds) {
   EXPECT_TRUE(tryFromOtherThread());
 }
 
-struct MisuseCase {
-  const char* name;
-  std::function<void(Concurrency::critical_section&)> misuse;
-  const char* message;
-};
-
-class CriticalSectionDeathTest : public testing::TestWithParam<MisuseCase> {};
-
-TEST_P(CriticalSectionDeathTest, Misuse_ReportedAtOnce) {
+TEST(CriticalSectionDeathTest, Misuse_ReportedAtOnce) {
 #ifdef NDEBUG
   GTEST_SKIP() << "misuse is only checked in builds without NDEBUG";
 #else
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  Concurrency::critical_section section;
-  EXPECT_DEATH(GetParam().misuse(section), GetParam().message);
+  const std::pair<std::function<void(Concurrency::critical_section&)>, const char*> misuses[] = {
+      {[](auto& s) { s.lock(); s.lock(); }, "not recursive"},
+      {[](auto& s) { s.lock(); (void)s.try_lock(); }, "not recursive"},
+      {[](auto& s) { s.unlock(); }, "does not hold it"}};
+  for (const auto& [misuse, message] : misuses) {
+    Concurrency::critical_section section;
+    EXPECT_DEATH(misuse(section), message);
+  }
 #endif
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    All, CriticalSectionDeathTest,
-    testing::Values(MisuseCase{"RecursiveLock", [](auto& s) { s.lock(); s.lock(); }, "not recursive"},
-                    MisuseCase{"RecursiveTryLock", [](auto& s) { s.lock(); (void)s.try_lock(); }, "not recursive"},
-                    MisuseCase{"UnlockWithoutHolding", [](auto& s) { s.unlock(); }, "does not hold it"}),
-    [](const testing::TestParamInfo<MisuseCase>& info) { return info.param.name; });
 
 }  // namespace

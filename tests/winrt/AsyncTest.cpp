@@ -7,8 +7,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <memory>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -26,6 +26,8 @@ using ABI::Windows::Foundation::IAsyncOperationProgressHandler;
 using ABI::Windows::Foundation::IAsyncOperationWithProgress;
 using ABI::Windows::Foundation::IAsyncOperationWithProgressCompletedHandler;
 using ABI::Windows::Storage::Streams::IRandomAccessStream;
+using Operation = AsyncOperationWithProgress<int64_t, double>;
+using Finished = std::pair<AsyncStatus, std::thread::id>;  // what a completed handler saw
 
 constexpr auto kGenerousWait = 30s;
 
@@ -45,69 +47,65 @@ class Signal {
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool set_ = false;
+  bool set_ = false;  // guarded by mutex_
 };
 
-AsyncStatus StatusOf(IUnknown* async) {
+// Status and error code, as IAsyncInfo reports them.
+std::pair<AsyncStatus, HRESULT> InfoOf(IUnknown* async) {
   ComPtr<IAsyncInfo> info;
   EXPECT_EQ(async->QueryInterface(IID_PPV_ARGS(&info)), S_OK);
-  AsyncStatus status = AsyncStatus::Started;
-  EXPECT_EQ(info->get_Status(&status), S_OK);
-  return status;
+  std::pair<AsyncStatus, HRESULT> result{AsyncStatus::Started, E_UNEXPECTED};
+  EXPECT_EQ(info->get_Status(&result.first), S_OK);
+  EXPECT_EQ(info->get_ErrorCode(&result.second), S_OK);
+  return result;
 }
 
-HRESULT ErrorCodeOf(IUnknown* async) {
-  ComPtr<IAsyncInfo> info;
-  EXPECT_EQ(async->QueryInterface(IID_PPV_ARGS(&info)), S_OK);
-  HRESULT code = E_UNEXPECTED;
-  EXPECT_EQ(info->get_ErrorCode(&code), S_OK);
-  return code;
+Finished Await(std::future<Finished> finished) {
+  EXPECT_EQ(finished.wait_for(kGenerousWait), std::future_status::ready);
+  return finished.valid() ? finished.get() : Finished{};
 }
 
-TEST(AsyncActionTest, CreateAsyncAction_RunsBodyOnAnotherThreadAndCompletes) {
-  std::thread::id bodyThread;
-  ComPtr<IAsyncAction> action = CreateAsyncAction([&](const CancellationToken& token) {
-    EXPECT_FALSE(token.IsCanceled());
-    bodyThread = std::this_thread::get_id();
-  });
-  ASSERT_EQ(WaitForCompletion(action.Get(), kGenerousWait), S_OK);
-  EXPECT_NE(bodyThread, std::thread::id());
-  EXPECT_NE(bodyThread, std::this_thread::get_id());
-  EXPECT_EQ(StatusOf(action.Get()), AsyncStatus::Completed);
-  EXPECT_EQ(ErrorCodeOf(action.Get()), S_OK);
-  EXPECT_EQ(action->GetResults(), S_OK);
-}
-
-struct ThrowCase {
-  const char* name;
-  std::function<void()> fail;
-  AsyncStatus status;
-  HRESULT code;
-};
-
-class AsyncActionThrowTest : public testing::TestWithParam<ThrowCase> {};
-
-TEST_P(AsyncActionThrowTest, Body_ExceptionSetsStatusAndErrorCode) {
-  ComPtr<IAsyncAction> action = CreateAsyncAction([](const CancellationToken&) { GetParam().fail(); });
-  EXPECT_EQ(WaitForCompletion(action.Get(), kGenerousWait), GetParam().code);
-  EXPECT_EQ(StatusOf(action.Get()), GetParam().status);
-  EXPECT_EQ(ErrorCodeOf(action.Get()), GetParam().code);
-  if (GetParam().status == AsyncStatus::Error) {
-    EXPECT_EQ(action->GetResults(), GetParam().code);
-  } else {
-    EXPECT_EQ(action->GetResults(), E_ILLEGAL_METHOD_CALL);
+TEST(AsyncActionTest, Body_OutcomeSetsStatusErrorCodeAndRunsHandlerOnceOnPoolThread) {
+  const struct {
+    const char* name;
+    std::function<void()> body;
+    AsyncStatus status;
+    HRESULT code;
+  } cases[] = {
+      {"Returns", [] {}, AsyncStatus::Completed, S_OK},
+      {"NotReady668", [] { ThrowNotReady("position not initialised"); }, AsyncStatus::Error, kNotReady},
+      {"InvalidArgument", [] { throw Platform::InvalidArgumentException(); }, AsyncStatus::Error, E_INVALIDARG},
+      {"StandardException", [] { throw std::runtime_error("x"); }, AsyncStatus::Error, E_FAIL},
+      {"OperationCanceled", [] { throw Platform::OperationCanceledException(); }, AsyncStatus::Canceled, E_ABORT}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Signal release;
+    std::thread::id bodyThread;
+    ComPtr<IAsyncAction> action = CreateAsyncAction([&](const CancellationToken& token) {
+      bodyThread = std::this_thread::get_id();
+      EXPECT_FALSE(token.IsCanceled());
+      release.Wait();
+      c.body();
+    });
+    std::promise<Finished> finished;
+    int calls = 0;
+    ASSERT_EQ(action->put_Completed(Callback<IAsyncActionCompletedHandler>([&](IAsyncAction* sender, AsyncStatus s) {
+                                      ++calls;
+                                      EXPECT_EQ(sender, action.Get());
+                                      finished.set_value({s, std::this_thread::get_id()});
+                                      return S_OK;
+                                    }).Get()),
+              S_OK);
+    release.Set();
+    const Finished seen = Await(finished.get_future());  // before reading bodyThread
+    EXPECT_EQ(seen, Finished(c.status, bodyThread));
+    EXPECT_NE(bodyThread, std::this_thread::get_id());
+    EXPECT_EQ(WaitForCompletion(action.Get(), kGenerousWait), c.code);
+    EXPECT_EQ(InfoOf(action.Get()), std::pair(c.status, c.code));
+    EXPECT_EQ(action->GetResults(), c.status == AsyncStatus::Canceled ? E_ILLEGAL_METHOD_CALL : c.code);
+    EXPECT_EQ(calls, 1);
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    All, AsyncActionThrowTest,
-    testing::Values(
-        ThrowCase{"NotReady668", [] { ThrowNotReady("position not initialised"); }, AsyncStatus::Error, kNotReady},
-        ThrowCase{"InvalidArgument", [] { throw Platform::InvalidArgumentException(); }, AsyncStatus::Error, E_INVALIDARG},
-        ThrowCase{"StandardException", [] { throw std::runtime_error("x"); }, AsyncStatus::Error, E_FAIL},
-        ThrowCase{"OperationCanceled", [] { throw Platform::OperationCanceledException(); }, AsyncStatus::Canceled,
-                  E_ABORT}),
-    [](const testing::TestParamInfo<ThrowCase>& info) { return info.param.name; });
 
 TEST(AsyncActionTest, Cancel_BeforeBodyStartsBodyNeverRuns) {
   bool ran = false;
@@ -118,7 +116,7 @@ TEST(AsyncActionTest, Cancel_BeforeBodyStartsBodyNeverRuns) {
                           return S_OK;
                         }).Get());
   EXPECT_EQ(action->Cancel(), S_OK);
-  EXPECT_EQ(StatusOf(static_cast<IAsyncAction*>(action.Get())), AsyncStatus::Canceled);
+  EXPECT_EQ(InfoOf(static_cast<IAsyncAction*>(action.Get())).first, AsyncStatus::Canceled);
   EXPECT_EQ(completions, std::vector<AsyncStatus>{AsyncStatus::Canceled});  // at once, on this thread
   action->Start();  // the pool takes it only now
   EXPECT_EQ(WaitForCompletion(static_cast<IAsyncAction*>(action.Get()), kGenerousWait), E_ABORT);
@@ -126,95 +124,53 @@ TEST(AsyncActionTest, Cancel_BeforeBodyStartsBodyNeverRuns) {
   EXPECT_EQ(completions.size(), 1u);
 }
 
-struct RunningCancelCase {
-  const char* name;
-  bool throwOnCancel;
-  AsyncStatus status;
-  HRESULT code;
-};
-
-class AsyncActionRunningCancelTest : public testing::TestWithParam<RunningCancelCase> {};
-
-TEST_P(AsyncActionRunningCancelTest, Cancel_WhileRunningOnlySignalsToken) {
-  Signal started, canceled;
-  bool sawCancel = false;
-  ComPtr<IAsyncAction> action = CreateAsyncAction([&](const CancellationToken& token) {
-    started.Set();
-    canceled.Wait();
-    sawCancel = token.IsCanceled();
-    if (GetParam().throwOnCancel && sawCancel) throw Platform::OperationCanceledException();
-  });
-  ASSERT_TRUE(started.Wait());
-  ComPtr<IAsyncInfo> info;
-  ASSERT_EQ(action.As(&info), S_OK);
-  EXPECT_EQ(info->Cancel(), S_OK);
-  EXPECT_EQ(StatusOf(action.Get()), AsyncStatus::Started);  // the body decides
-  EXPECT_EQ(action->GetResults(), E_ILLEGAL_METHOD_CALL);
-  EXPECT_EQ(info->Close(), E_ILLEGAL_STATE_CHANGE);
-  canceled.Set();
-  EXPECT_EQ(WaitForCompletion(action.Get(), kGenerousWait), GetParam().code);
-  EXPECT_TRUE(sawCancel);
-  EXPECT_EQ(StatusOf(action.Get()), GetParam().status);
+TEST(AsyncActionTest, Cancel_WhileRunningOnlySignalsToken) {
+  for (const bool throwOnCancel : {false, true}) {
+    SCOPED_TRACE(throwOnCancel ? "body throws canceled" : "body returns");
+    Signal started, canceled;
+    bool sawCancel = false;
+    ComPtr<IAsyncAction> action = CreateAsyncAction([&](const CancellationToken& token) {
+      started.Set();
+      canceled.Wait();
+      sawCancel = token.IsCanceled();
+      if (throwOnCancel && sawCancel) throw Platform::OperationCanceledException();
+    });
+    ASSERT_TRUE(started.Wait());
+    ComPtr<IAsyncInfo> info;
+    ASSERT_EQ(action.As(&info), S_OK);
+    EXPECT_EQ(info->Cancel(), S_OK);
+    EXPECT_EQ(InfoOf(action.Get()).first, AsyncStatus::Started);  // the body decides
+    EXPECT_EQ(action->GetResults(), E_ILLEGAL_METHOD_CALL);
+    EXPECT_EQ(info->Close(), E_ILLEGAL_STATE_CHANGE);
+    canceled.Set();
+    EXPECT_EQ(WaitForCompletion(action.Get(), kGenerousWait), throwOnCancel ? E_ABORT : S_OK);
+    EXPECT_TRUE(sawCancel);
+    EXPECT_EQ(InfoOf(action.Get()).first, throwOnCancel ? AsyncStatus::Canceled : AsyncStatus::Completed);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(All, AsyncActionRunningCancelTest,
-                         testing::Values(RunningCancelCase{"BodyReturns", false, AsyncStatus::Completed, S_OK},
-                                         RunningCancelCase{"BodyThrowsCanceled", true, AsyncStatus::Canceled, E_ABORT}),
-                         [](const testing::TestParamInfo<RunningCancelCase>& info) { return info.param.name; });
-
-TEST(AsyncActionTest, PutCompleted_AfterCompletionRunsOnceOnSettingThread) {
+TEST(AsyncActionTest, PutCompleted_AfterCompletionRunsOnceOnSettingThreadAndIsNotKept) {
   ComPtr<IAsyncAction> action = CreateAsyncAction([](const CancellationToken&) {});
   ASSERT_EQ(WaitForCompletion(action.Get(), kGenerousWait), S_OK);
-  int calls = 0;
-  std::thread::id handlerThread;
-  auto handler = Callback<IAsyncActionCompletedHandler>([&](IAsyncAction* sender, AsyncStatus status) {
-    ++calls;
-    handlerThread = std::this_thread::get_id();
-    EXPECT_EQ(sender, action.Get());
-    EXPECT_EQ(status, AsyncStatus::Completed);
-    return S_OK;
-  });
-  EXPECT_EQ(action->put_Completed(handler.Get()), S_OK);
-  EXPECT_EQ(calls, 1);
-  EXPECT_EQ(handlerThread, std::this_thread::get_id());
-  EXPECT_EQ(action->put_Completed(handler.Get()), E_ILLEGAL_DELEGATE_ASSIGNMENT);
-  EXPECT_EQ(calls, 1);
-}
-
-TEST(AsyncActionTest, PutCompleted_HandlerHoldingTheActionIsReleasedAfterItRuns) {
-  ComPtr<IAsyncAction> action = CreateAsyncAction([](const CancellationToken&) {});
-  ASSERT_EQ(WaitForCompletion(action.Get(), kGenerousWait), S_OK);
+  std::vector<Finished> calls;
   auto sentinel = std::make_shared<int>(0);
   std::weak_ptr<int> watch = sentinel;
   // The handler keeps the action alive; the action must not keep the handler in return.
-  EXPECT_EQ(action->put_Completed(Callback<IAsyncActionCompletedHandler>(
-                                      [action, sentinel](IAsyncAction*, AsyncStatus) { return S_OK; })
-                                      .Get()),
-            S_OK);
+  auto handler = Callback<IAsyncActionCompletedHandler>([&calls, action, sentinel](IAsyncAction* sender, AsyncStatus s) {
+    EXPECT_EQ(sender, action.Get());
+    calls.emplace_back(s, std::this_thread::get_id());
+    return S_OK;
+  });
   sentinel.reset();
-  EXPECT_TRUE(watch.expired());
+  EXPECT_EQ(action->put_Completed(handler.Get()), S_OK);
+  EXPECT_EQ(calls, std::vector<Finished>{Finished(AsyncStatus::Completed, std::this_thread::get_id())});
+  EXPECT_EQ(action->put_Completed(handler.Get()), E_ILLEGAL_DELEGATE_ASSIGNMENT);
+  EXPECT_EQ(calls.size(), 1u);
   ComPtr<IAsyncActionCompletedHandler> stored;
   EXPECT_EQ(action->get_Completed(&stored), S_OK);
   EXPECT_EQ(stored, nullptr);
-}
-
-TEST(AsyncActionTest, PutCompleted_BeforeCompletionRunsOnceOnPoolThread) {
-  Signal release;
-  std::promise<std::pair<AsyncStatus, std::thread::id>> completed;
-  int calls = 0;
-  ComPtr<IAsyncAction> action = CreateAsyncAction([&](const CancellationToken&) { release.Wait(); });
-  action->put_Completed(Callback<IAsyncActionCompletedHandler>([&](IAsyncAction*, AsyncStatus status) {
-                          ++calls;
-                          completed.set_value({status, std::this_thread::get_id()});
-                          return S_OK;
-                        }).Get());
-  release.Set();
-  auto result = completed.get_future();
-  ASSERT_EQ(result.wait_for(kGenerousWait), std::future_status::ready);
-  auto [status, thread] = result.get();
-  EXPECT_EQ(status, AsyncStatus::Completed);
-  EXPECT_NE(thread, std::this_thread::get_id());
-  EXPECT_EQ(calls, 1);
+  handler.Reset();
+  EXPECT_TRUE(watch.expired());
 }
 
 TEST(AsyncActionTest, Close_AfterCompletionRefusesLaterCalls) {
@@ -231,9 +187,8 @@ TEST(AsyncActionTest, Close_AfterCompletionRefusesLaterCalls) {
   EXPECT_EQ(action->GetResults(), E_ILLEGAL_METHOD_CALL);
 }
 
-using StreamOperation = IAsyncOperationWithProgress<IRandomAccessStream*, double>;
-
 TEST(AsyncOperationTest, Progress_ArrivesInOrderOnReportingThreadThenResult) {
+  using StreamOperation = IAsyncOperationWithProgress<IRandomAccessStream*, double>;
   const std::vector<double> reported{0.1, 0.3, 0.4, 0.5, 0.7, 0.9, 1.0};
   Signal handlersSet;
   std::thread::id bodyThread;
@@ -264,7 +219,7 @@ TEST(AsyncOperationTest, Progress_ArrivesInOrderOnReportingThreadThenResult) {
   handlersSet.Set();
   ASSERT_EQ(WaitForCompletion(operation.Get(), kGenerousWait), S_OK);
   EXPECT_EQ(seen, reported);
-  for (auto thread : seenThreads) EXPECT_EQ(thread, bodyThread);
+  EXPECT_EQ(seenThreads, std::vector<std::thread::id>(reported.size(), bodyThread));
 
   ComPtr<IRandomAccessStream> result;
   ASSERT_EQ(operation->GetResults(&result), S_OK);
@@ -274,39 +229,37 @@ TEST(AsyncOperationTest, Progress_ArrivesInOrderOnReportingThreadThenResult) {
   EXPECT_EQ(size, 3u);
 }
 
-TEST(AsyncOperationTest, Body_ErrorReachesCompletedHandlerAndGetResults) {
-  std::promise<AsyncStatus> completed;
-  auto operation = CreateAsyncOperationWithProgress<int64_t, double>(
-      [](const ProgressReporter<double>&, const CancellationToken&) -> int64_t { ThrowNotReady("source is null"); });
-  operation->put_Completed(Callback<IAsyncOperationWithProgressCompletedHandler<int64_t, double>>(
-                               [&](IAsyncOperationWithProgress<int64_t, double>*, AsyncStatus status) {
-                                 completed.set_value(status);
-                                 return S_OK;
-                               })
-                               .Get());
-  auto status = completed.get_future();
-  ASSERT_EQ(status.wait_for(kGenerousWait), std::future_status::ready);
-  EXPECT_EQ(status.get(), AsyncStatus::Error);
-  int64_t value = -5;
-  EXPECT_EQ(operation->GetResults(&value), kNotReady);
-  EXPECT_EQ(value, 0);
-  EXPECT_EQ(ErrorCodeOf(operation.Get()), kNotReady);
-}
-
-TEST(AsyncOperationTest, Cancel_BeforeBodyStartsBodyNeverRuns) {
-  bool ran = false;
-  using Operation = AsyncOperationWithProgress<int64_t, double>;
-  auto operation = MakeRuntimeObject<Operation>([&](const ProgressReporter<double>&, const CancellationToken&) {
-    ran = true;
-    return int64_t{1};
-  });
-  EXPECT_EQ(operation->Cancel(), S_OK);
-  operation->Start();
-  EXPECT_EQ(WaitForCompletion(static_cast<IAsyncInfo*>(operation.Get()), kGenerousWait), E_ABORT);
-  EXPECT_EQ(StatusOf(static_cast<IAsyncInfo*>(operation.Get())), AsyncStatus::Canceled);
-  int64_t value = -1;
-  EXPECT_EQ(operation->GetResults(&value), E_ILLEGAL_METHOD_CALL);
-  EXPECT_FALSE(ran);
+// A body that fails reports its code everywhere; one canceled before it starts never runs.
+TEST(AsyncOperationTest, Body_ErrorOrEarlyCancelReachesHandlerAndGetResults) {
+  for (const bool cancelFirst : {false, true}) {
+    SCOPED_TRACE(cancelFirst ? "canceled before start" : "body throws 668");
+    const AsyncStatus expected = cancelFirst ? AsyncStatus::Canceled : AsyncStatus::Error;
+    const HRESULT code = cancelFirst ? E_ABORT : kNotReady;
+    bool ran = false;
+    auto operation = MakeRuntimeObject<Operation>([&](const ProgressReporter<double>&, const CancellationToken&) {
+      ran = true;
+      ThrowNotReady("source is null");
+      return int64_t{1};
+    });
+    std::promise<Finished> finished;
+    operation->put_Completed(Callback<IAsyncOperationWithProgressCompletedHandler<int64_t, double>>(
+                                 [&](IAsyncOperationWithProgress<int64_t, double>*, AsyncStatus status) {
+                                   finished.set_value({status, std::this_thread::get_id()});
+                                   return S_OK;
+                                 })
+                                 .Get());
+    if (cancelFirst) {
+      EXPECT_EQ(operation->Cancel(), S_OK);
+    }
+    operation->Start();
+    EXPECT_EQ(Await(finished.get_future()).first, expected);
+    EXPECT_EQ(WaitForCompletion(static_cast<IAsyncInfo*>(operation.Get()), kGenerousWait), code);
+    EXPECT_EQ(InfoOf(static_cast<IAsyncInfo*>(operation.Get())), std::pair(expected, code));
+    int64_t value = -5;
+    EXPECT_EQ(operation->GetResults(&value), cancelFirst ? E_ILLEGAL_METHOD_CALL : kNotReady);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(ran, !cancelFirst);
+  }
 }
 
 TEST(AsyncWaitTest, WaitForCompletion_TimesOutWhileRunning) {
