@@ -16,24 +16,14 @@ extern "C" {
 
 namespace korvane::test::detail {
 
-struct CodecContextDeleter {
-  void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct FrameDeleter {
-  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct DictionaryDeleter {
-  void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
+// For the av_*_free family, which take the address of the pointer they free.
+template <auto Free>
+struct FreeWith {
+  template <class T>
+  void operator()(T* object) const { Free(&object); }
 };
 struct SwsContextDeleter {
   void operator()(SwsContext* context) const { sws_freeContext(context); }
-};
-// An input opened with avformat_open_input.
-struct InputContextDeleter {
-  void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
 };
 // An output made with avformat_alloc_output_context2; closes its file when one was opened.
 struct OutputContextDeleter {
@@ -43,26 +33,22 @@ struct OutputContextDeleter {
   }
 };
 
-using UniqueCodecContext = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-using UniqueFrame = std::unique_ptr<AVFrame, FrameDeleter>;
-using UniquePacket = std::unique_ptr<AVPacket, PacketDeleter>;
-using UniqueDictionary = std::unique_ptr<AVDictionary, DictionaryDeleter>;
+using UniqueCodecContext = std::unique_ptr<AVCodecContext, FreeWith<avcodec_free_context>>;
+using UniqueFrame = std::unique_ptr<AVFrame, FreeWith<av_frame_free>>;
+using UniquePacket = std::unique_ptr<AVPacket, FreeWith<av_packet_free>>;
+using UniqueInputContext = std::unique_ptr<AVFormatContext, FreeWith<avformat_close_input>>;
 using UniqueSwsContext = std::unique_ptr<SwsContext, SwsContextDeleter>;
-using UniqueInputContext = std::unique_ptr<AVFormatContext, InputContextDeleter>;
 using UniqueOutputContext = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
 
-// Lends the dictionary held by options to a call that takes AVDictionary** (and may replace or
-// free it, as avcodec_open2 does), keeping ownership in options whatever the call does.
-template <class Call>
-auto WithDictionary(UniqueDictionary& options, Call call) {
-  AVDictionary* raw = options.release();
-  struct Restore {
-    UniqueDictionary& options;
-    AVDictionary*& raw;
-    ~Restore() { options.reset(raw); }
-  } restore{options, raw};
-  return call(&raw);
-}
+// An option dictionary that calls taking AVDictionary** (which may replace or free it, as
+// avcodec_open2 does) are handed &raw; whatever raw then holds is freed with the object.
+struct Dictionary {
+  AVDictionary* raw = nullptr;
+  Dictionary() = default;
+  Dictionary(const Dictionary&) = delete;
+  Dictionary& operator=(const Dictionary&) = delete;
+  ~Dictionary() { av_dict_free(&raw); }
+};
 
 inline std::string AvErrorText(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -82,8 +68,7 @@ inline int CheckAv(int code, const char* what, const std::string& subject) {
 
 template <class T>
 T* CheckAllocated(T* object, const char* what, const std::string& subject) {
-  if (object == nullptr)
-    throw std::runtime_error(std::string(what) + " failed for " + subject + ": out of memory");
+  if (object == nullptr) throw std::runtime_error(std::string(what) + " failed for " + subject + ": out of memory");
   return object;
 }
 

@@ -4,21 +4,17 @@
 //
 // The picture. Every frame is a 6 × 6 grid of flat cells covering the whole picture, each cell
 // black (luma 16) or white (luma 235), chroma neutral (128). The four corner cells are an
-// orientation marker (top-left and top-right white, bottom-right and bottom-left black in the
-// stored picture); the other 32 cells hold the 16-bit frame index and its complement, so one
-// misread cell is detected instead of yielding a wrong index. The cells are large (a sixth of
-// the picture each way) and are read at their centres, so the index survives lossy coding,
-// scaling (checked on every kind down to a divisor of 8, 40 × 30; the reader gives up below
-// 12 × 12), odd sizes and a turn by any multiple of 90° (the grid maps onto itself; the marker
-// tells the turn).
+// orientation marker (top corners white, bottom corners black in the stored picture); the other
+// 32 cells hold the 16-bit frame index and its complement, so one misread cell is detected
+// instead of yielding a wrong index. The cells are read at their centres, so the index survives
+// lossy coding, scaling (down to a divisor of 8; the reader gives up below 12 × 12), odd sizes
+// and a turn by any multiple of 90° (the grid maps onto itself; the marker tells the turn).
 // The frame index is the frame's position in presentation order, starting at 0.
 //
 // Threads: every function may be called from any thread. TestVideo, BadMediaFile and
 // BenchmarkVideo serialise generation behind one process-wide mutex; the others share no state.
-//
-// Logging: the first generation lowers FFmpeg's global log level from its default (info) to
-// errors, so that encoder banners do not flood test output; a level set explicitly by the
-// caller before that is left alone.
+// The first generation lowers FFmpeg's global log level from its default (info) to errors, so
+// that encoder banners do not flood test output; a level the caller set before is left alone.
 #pragma once
 
 #include "TempFolder.h"
@@ -43,33 +39,30 @@ inline constexpr int kMaxFrameIndex = 0xFFFF;
 struct VideoSpec {
   std::string container = "mp4";        // libavformat muxer name: mp4, mov, avi, webm, matroska, mpegts
   std::string encoder = "libx264";      // libx264, libx265, libvpx-vp9, mpeg4, mpeg2video
-  std::string pixelFormat = "yuv420p";  // planar 8-bit YUV the encoder accepts (yuv444p for odd x264)
+  std::string pixelFormat = "yuv420p";  // planar 8-bit YUV the encoder accepts
   int width = 320;
   int height = 240;
   int frameCount = 30;  // 1 .. kMaxFrameIndex + 1
   Ratio frameRate{30, 1};
   int gopSize = 30;  // distance between key frames; scene-cut key frames are disabled
-  // libx264/libx265 put exactly this many B-frames between reference frames (no adaptive
-  // choice); mpeg4/mpeg2video up to this many; VP9 has none. 0 disables them.
+  // libx264/libx265 put exactly this many B-frames between reference frames; mpeg4/mpeg2video
+  // up to this many; VP9 has none.
   int maxBFrames = 2;
   bool openGop = false;    // libx264/libx265 only: key frames are recovery points, not IDR pictures
   bool withAudio = false;  // adds an AAC stereo 48 kHz tone as long as the video
-  // Clockwise turn a player applies to the stored picture for display, as a phone held upright
-  // records it (0, 90, 180 or 270). Written as the display-matrix side data of the mp4/mov muxer;
-  // other containers cannot store it and are refused.
+  // Clockwise turn a player applies to the stored picture for display (0, 90, 180 or 270), as
+  // a phone held upright records it. Only the mp4/mov muxers store it; others are refused.
   int rotationDegrees = 0;
-  // Shape of one stored pixel (width:height); {0, 1} leaves it unset (square).
-  Ratio sampleAspect{0, 1};
-  // mp4/mov only: the index (moov) before the media data, as for progressive download.
-  bool indexAtFront = false;
+  Ratio sampleAspect{0, 1};   // shape of one stored pixel (width:height); {0, 1}: unset (square)
+  bool indexAtFront = false;  // mp4/mov only: the index (moov) before the media data
   // mpegts only: added to every timestamp, as a broadcast capture starts mid-programme; the
   // stream's start time is then this offset.
   int64_t startOffset100ns = 0;
 };
 
-// Writes the video described by spec to path (overwriting it) and returns path. Throws
-// std::invalid_argument for an inconsistent spec (naming the bad field and value) and
-// std::runtime_error naming the failing FFmpeg call and its error text when writing fails.
+// Writes the video described by spec to path (overwriting it; a half-written file is removed)
+// and returns path. Throws std::invalid_argument for a spec it cannot honour (naming the bad
+// field and value) and std::runtime_error naming the failing FFmpeg call when writing fails.
 std::string WriteTestVideo(const VideoSpec& spec, const std::string& path);
 
 // Writes an AAC-only file (m4a) of the given length and returns path; throws as WriteTestVideo.
@@ -79,7 +72,7 @@ std::string WriteTestAudio(double seconds, const std::string& path);
 // folder removed at exit; the returned reference stays valid until then.
 enum class TestVideoKind {
   H264Mp4,         // 320×240, 30 fps, 90 frames, key frame every 45, 3 B-frames, no audio
-  H264Mp4Audio,    // as H264Mp4, 60 frames, plus an AAC track
+  H264Mp4Audio,    // as H264Mp4, 60 frames, key frame every 30, 2 B-frames, plus an AAC track
   H264OpenGopMp4,  // as H264Mp4, key frame every 30, open GOPs: the B-frames shown just
                    // before a key frame come after it in the file and refer to both GOPs
   Mpeg4Avi,        // MPEG-4 Part 2 in AVI, 320×240, 25 fps, 50 frames, key frame every 12, no B-frames
@@ -127,16 +120,14 @@ struct FrameMark {
 FrameMark ReadFrameMark(const uint8_t* luma, size_t rowPitch, int width, int height);
 int ReadFrameIndex(const uint8_t* luma, size_t rowPitch, int width, int height);
 
-// As ReadFrameIndex for a whole NV12 buffer: the luma plane first, then the interleaved chroma
-// plane of (height + 1) / 2 rows, both with rows rowPitch apart (a mapped texture's layout:
-// chroma starts at data + rowPitch × height), so rowPitch must be at least width rounded up to
-// even. Also requires neutral chroma, so that a buffer whose chroma plane is missing or
-// misplaced is not read as valid.
+// As ReadFrameIndex for a whole NV12 buffer: the luma plane, then the interleaved chroma plane
+// of (height + 1) / 2 rows, both with rows rowPitch apart (a mapped texture's layout: chroma
+// starts at data + rowPitch × height), so rowPitch must be at least width rounded up to even.
+// Also requires neutral chroma, so that a missing or misplaced chroma plane is not read as valid.
 int ReadFrameIndexNv12(const uint8_t* data, size_t rowPitch, int width, int height);
 
-// Fills an NV12 buffer (layout as above) with the pattern of index, upright; for tests that
-// make their own frames. Throws std::invalid_argument as ReadFrameMark and for an index
-// outside 0 .. kMaxFrameIndex.
+// Fills an NV12 buffer (layout as above) with the pattern of index, upright. Throws
+// std::invalid_argument as ReadFrameMark and for an index outside 0 .. kMaxFrameIndex.
 void DrawFrameIndexNv12(int index, uint8_t* data, size_t rowPitch, int width, int height);
 
 // What the container says about the first video stream.
@@ -162,9 +153,8 @@ struct ReferenceFrame {
   int frameIndex = -1;         // the index read from the picture; -1 unless pixels were asked for
   int width = 0;               // stored size, never rotated or scaled
   int height = 0;
-  // NV12 when pixels were asked for, else empty: height luma rows, then (height + 1) / 2 rows of
-  // interleaved chroma, all rowPitch bytes long. rowPitch is width rounded up to even, so the
-  // planes are tightly packed for even widths and ReadFrameIndexNv12 reads them as they are.
+  // NV12 when pixels were asked for, else empty, laid out as ReadFrameIndexNv12 reads it with
+  // rowPitch = width rounded up to even (tightly packed for even widths).
   size_t rowPitch = 0;
   std::vector<uint8_t> nv12;
 };
@@ -174,9 +164,8 @@ struct ReferenceFrame {
 // stream's start_time, or the first frame's timestamp when the stream has none. Throws
 // std::runtime_error naming the path and the failing call when the file cannot be opened or
 // decoded at all. Damage is not an error: a read error ends the decode as the end of the file
-// would (a cut file gives the frames before the cut), packets the decoder calls invalid are
-// skipped, and frames it flags as corrupt are kept (their index reads -1 or wrong), so the
-// caller sees exactly what libavcodec made.
+// would, packets the decoder calls invalid are skipped, and frames it flags as corrupt are kept
+// (their index reads -1 or wrong), so the caller sees exactly what libavcodec made.
 std::vector<ReferenceFrame> DecodeReference(const std::string& path, bool withPixels);
 
 }  // namespace korvane::test

@@ -1,12 +1,12 @@
-// TestMediaCatalog: the ready-made files, each written once per process into one temp folder
-// that is removed when the process exits. TestVideo, BadMediaFile and BenchmarkVideo are its
-// entry points.
+// The ready-made files, each written once per process into one temp folder that is removed when
+// the process exits: TestVideo, BadMediaFile and BenchmarkVideo.
 #include "TestMedia.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -14,78 +14,41 @@
 namespace korvane::test {
 namespace {
 
-VideoSpec MakeSpec(const char* container, const char* encoder, int frameCount, Ratio frameRate, int gopSize,
-                   int maxBFrames) {
+struct KindEntry {
+  TestVideoKind kind;
+  const char* name;
   VideoSpec spec;
-  spec.container = container;
-  spec.encoder = encoder;
-  spec.frameCount = frameCount;
-  spec.frameRate = frameRate;
-  spec.gopSize = gopSize;
-  spec.maxBFrames = maxBFrames;
-  return spec;
-}
+};
 
-VideoSpec SpecOf(TestVideoKind kind) {
-  switch (kind) {
-    case TestVideoKind::H264Mp4: return MakeSpec("mp4", "libx264", 90, {30, 1}, 45, 3);
-    case TestVideoKind::H264Mp4Audio: {
-      VideoSpec spec = MakeSpec("mp4", "libx264", 60, {30, 1}, 30, 2);
-      spec.withAudio = true;
-      return spec;
-    }
-    case TestVideoKind::H264OpenGopMp4: {
-      VideoSpec spec = MakeSpec("mp4", "libx264", 90, {30, 1}, 30, 3);
-      spec.openGop = true;
-      return spec;
-    }
-    case TestVideoKind::Mpeg4Avi:
+const std::vector<KindEntry>& Kinds() {
+  static const std::vector<KindEntry> kinds{
+      {TestVideoKind::H264Mp4, "H264Mp4", {.frameCount = 90, .gopSize = 45, .maxBFrames = 3}},
+      {TestVideoKind::H264Mp4Audio, "H264Mp4Audio", {.frameCount = 60, .withAudio = true}},
+      {TestVideoKind::H264OpenGopMp4, "H264OpenGopMp4", {.frameCount = 90, .maxBFrames = 3, .openGop = true}},
       // AVI stores no presentation times, so libavformat cannot time reordered B-frames in it:
-      // they come out one frame late and the last one without a time.
-      return MakeSpec("avi", "mpeg4", 50, {25, 1}, 12, 0);
-    case TestVideoKind::Vp9Webm: return MakeSpec("webm", "libvpx-vp9", 30, {30, 1}, 15, 0);
-    case TestVideoKind::HevcMkv: return MakeSpec("matroska", "libx265", 40, {25, 1}, 20, 3);
-    case TestVideoKind::Mpeg2Ts: {
-      VideoSpec spec = MakeSpec("mpegts", "mpeg2video", 40, {25, 1}, 12, 2);
-      spec.startOffset100ns = 14'000'000;
-      return spec;
-    }
-    case TestVideoKind::Rotated90Mp4: {
-      VideoSpec spec = MakeSpec("mp4", "libx264", 30, {30, 1}, 30, 2);
-      spec.rotationDegrees = 90;
-      return spec;
-    }
-    case TestVideoKind::NonSquareMp4: {
-      VideoSpec spec = MakeSpec("mp4", "libx264", 30, {30, 1}, 30, 2);
-      spec.sampleAspect = {4, 3};
-      return spec;
-    }
-    case TestVideoKind::OddSizeWebm: {
+      // they would come out one frame late and the last one without a time.
+      {TestVideoKind::Mpeg4Avi, "Mpeg4Avi",
+       {.container = "avi", .encoder = "mpeg4", .frameCount = 50, .frameRate = {25, 1}, .gopSize = 12, .maxBFrames = 0}},
+      {TestVideoKind::Vp9Webm, "Vp9Webm", {.container = "webm", .encoder = "libvpx-vp9", .gopSize = 15, .maxBFrames = 0}},
+      {TestVideoKind::HevcMkv, "HevcMkv",
+       {.container = "matroska", .encoder = "libx265", .frameCount = 40, .frameRate = {25, 1}, .gopSize = 20, .maxBFrames = 3}},
+      {TestVideoKind::Mpeg2Ts, "Mpeg2Ts",
+       {.container = "mpegts", .encoder = "mpeg2video", .frameCount = 40, .frameRate = {25, 1}, .gopSize = 12,
+        .startOffset100ns = 14'000'000}},
+      {TestVideoKind::Rotated90Mp4, "Rotated90Mp4", {.rotationDegrees = 90}},
+      {TestVideoKind::NonSquareMp4, "NonSquareMp4", {.sampleAspect = {4, 3}}},
       // libx264 and libx265 refuse odd sizes in 4:2:0; VP9 stores them exactly.
-      VideoSpec spec = MakeSpec("webm", "libvpx-vp9", 30, {30, 1}, 15, 0);
-      spec.width = 321;
-      spec.height = 241;
-      return spec;
-    }
-  }
-  throw std::invalid_argument("unknown TestVideoKind " + std::to_string(static_cast<int>(kind)));
+      {TestVideoKind::OddSizeWebm, "OddSizeWebm",
+       {.container = "webm", .encoder = "libvpx-vp9", .width = 321, .height = 241, .gopSize = 15, .maxBFrames = 0}},
+  };
+  return kinds;
 }
 
-std::string Extension(const std::string& container) {
-  if (container == "matroska") return ".mkv";
-  if (container == "mpegts") return ".ts";
-  return "." + container;
-}
-
-const char* BadMediaKindName(BadMediaKind kind) {
-  switch (kind) {
-    case BadMediaKind::AudioOnly: return "AudioOnly";
-    case BadMediaKind::Text: return "Text";
-    case BadMediaKind::Empty: return "Empty";
-    case BadMediaKind::TruncatedMp4: return "TruncatedMp4";
-    case BadMediaKind::TruncatedMp4NoIndex: return "TruncatedMp4NoIndex";
-  }
-  throw std::invalid_argument("unknown BadMediaKind " + std::to_string(static_cast<int>(kind)));
+const KindEntry& Entry(TestVideoKind kind) {
+  const auto& kinds = Kinds();
+  const auto found = std::find_if(kinds.begin(), kinds.end(), [&](const KindEntry& e) { return e.kind == kind; });
+  if (found == kinds.end()) throw std::invalid_argument("unknown TestVideoKind " + std::to_string(static_cast<int>(kind)));
+  return *found;
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -101,24 +64,18 @@ void WriteWholeFile(const std::string& path, const std::string& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-uint64_t BigEndian(const std::string& bytes, size_t at, int count) {
-  uint64_t value = 0;
-  for (int i = 0; i < count; ++i) value = (value << 8) | static_cast<uint8_t>(bytes[at + i]);
-  return value;
-}
-
 // The offset halfway through the payload of an MP4's top-level 'mdat' box.
 size_t MiddleOfMediaData(const std::string& mp4, const std::string& path) {
-  size_t at = 0;
-  while (at + 8 <= mp4.size()) {
-    uint64_t size = BigEndian(mp4, at, 4);
-    size_t header = 8;
-    if (size == 1 && at + 16 <= mp4.size()) {
-      size = BigEndian(mp4, at + 8, 8);
-      header = 16;
-    } else if (size == 0) {
-      size = mp4.size() - at;  // the box runs to the end of the file
-    }
+  auto bigEndian = [&](size_t at, int count) {
+    uint64_t value = 0;
+    for (int i = 0; i < count; ++i) value = (value << 8) | static_cast<uint8_t>(mp4[at + i]);
+    return value;
+  };
+  for (size_t at = 0; at + 16 <= mp4.size();) {
+    uint64_t size = bigEndian(at, 4);
+    const size_t header = size == 1 ? 16 : 8;  // 1: a 64-bit size follows the type
+    if (size == 1) size = bigEndian(at + 8, 8);
+    if (size == 0) size = mp4.size() - at;  // the box runs to the end of the file
     if (size < header || size > mp4.size() - at) break;
     if (mp4.compare(at + 4, 4, "mdat") == 0) return at + header + (size - header) / 2;
     at += size;
@@ -133,128 +90,87 @@ class TestMediaCatalog {
     return catalog;
   }
 
-  const std::string& Video(TestVideoKind kind) {
+  // The file `name` in the folder, written by `make` (given its path) on first use.
+  const std::string& File(const std::string& name, const std::function<void(const std::string&)>& make) {
     std::lock_guard lock(mutex_);
-    auto found = videos_.find(kind);
-    if (found != videos_.end()) return found->second;
-    const VideoSpec& spec = TestVideoSpec(kind);
-    const std::string path = folder_.File(TestVideoKindName(kind) + Extension(spec.container));
-    return videos_.emplace(kind, WriteTestVideo(spec, path)).first->second;
+    if (const auto found = files_.find(name); found != files_.end()) return found->second;
+    const std::string path = folder_.File(name);
+    make(path);
+    return files_.emplace(name, path).first->second;
   }
 
   const std::string& Bad(BadMediaKind kind) {
-    std::lock_guard lock(mutex_);
-    auto found = badFiles_.find(kind);
-    if (found != badFiles_.end()) return found->second;
-    return badFiles_.emplace(kind, MakeBad(kind)).first->second;
-  }
-
-  const std::string& Benchmark(int frameCount) {
-    std::lock_guard lock(mutex_);
-    auto found = benchmarks_.find(frameCount);
-    if (found != benchmarks_.end()) return found->second;
-    const std::string path = folder_.File("Benchmark1080p-" + std::to_string(frameCount) + ".mp4");
-    return benchmarks_.emplace(frameCount, WriteTestVideo(BenchmarkSpec(frameCount), path)).first->second;
-  }
-
- private:
-  TestMediaCatalog() : folder_("korvane-media") {}
-
-  std::string MakeBad(BadMediaKind kind) {
-    const std::string name = BadMediaKindName(kind);
     switch (kind) {
-      case BadMediaKind::AudioOnly: return WriteTestAudio(1.0, folder_.File(name + ".m4a"));
-      case BadMediaKind::Text: {
-        const std::string path = folder_.File(name + ".txt");
-        WriteWholeFile(path, "This is a plain text file.\nIt holds no video at all.\n");
-        return path;
-      }
-      case BadMediaKind::Empty: {
-        const std::string path = folder_.File(name + ".mp4");
-        WriteWholeFile(path, "");
-        return path;
-      }
+      case BadMediaKind::AudioOnly:
+        return File("AudioOnly.m4a", [](const std::string& path) { WriteTestAudio(1.0, path); });
+      case BadMediaKind::Text:
+        return File("Text.txt", [](const std::string& path) {
+          WriteWholeFile(path, "This is a plain text file.\nIt holds no video at all.\n");
+        });
+      case BadMediaKind::Empty: return File("Empty.mp4", [](const std::string& path) { WriteWholeFile(path, ""); });
       case BadMediaKind::TruncatedMp4:
       case BadMediaKind::TruncatedMp4NoIndex: {
-        VideoSpec spec = TestVideoSpec(TestVideoKind::H264Mp4);
-        spec.indexAtFront = kind == BadMediaKind::TruncatedMp4;
-        const std::string whole = WriteTestVideo(spec, folder_.File(name + "-whole.mp4"));
-        const std::string bytes = ReadWholeFile(whole);
-        const std::string path = folder_.File(name + ".mp4");
-        WriteWholeFile(path, bytes.substr(0, MiddleOfMediaData(bytes, whole)));
-        return path;
+        const bool indexAtFront = kind == BadMediaKind::TruncatedMp4;
+        return File(indexAtFront ? "TruncatedMp4.mp4" : "TruncatedMp4NoIndex.mp4", [&](const std::string& path) {
+          VideoSpec spec = TestVideoSpec(TestVideoKind::H264Mp4);
+          spec.indexAtFront = indexAtFront;
+          const std::string bytes = ReadWholeFile(WriteTestVideo(spec, path + "-whole.mp4"));
+          WriteWholeFile(path, bytes.substr(0, MiddleOfMediaData(bytes, path + "-whole.mp4")));
+        });
       }
     }
     throw std::invalid_argument("unknown BadMediaKind " + std::to_string(static_cast<int>(kind)));
   }
 
+ private:
+  TestMediaCatalog() : folder_("korvane-media") {}
+
   // Declared first so that it is removed last, after nothing refers to its files any more.
   TempFolder folder_;
   std::mutex mutex_;
   // -- guarded by mutex_ (entries are never erased, so returned references stay valid)
-  std::map<TestVideoKind, std::string> videos_;
-  std::map<BadMediaKind, std::string> badFiles_;
-  std::map<int, std::string> benchmarks_;
+  std::map<std::string, std::string> files_;
 };
+
+std::string Extension(const std::string& container) {
+  if (container == "matroska") return ".mkv";
+  if (container == "mpegts") return ".ts";
+  return "." + container;
+}
 
 }  // namespace
 
 const std::vector<TestVideoKind>& AllTestVideoKinds() {
-  static const std::vector<TestVideoKind> kinds{TestVideoKind::H264Mp4,        TestVideoKind::H264Mp4Audio,
-                                                TestVideoKind::H264OpenGopMp4, TestVideoKind::Mpeg4Avi,
-                                                TestVideoKind::Vp9Webm,        TestVideoKind::HevcMkv,
-                                                TestVideoKind::Mpeg2Ts,        TestVideoKind::Rotated90Mp4,
-                                                TestVideoKind::NonSquareMp4,   TestVideoKind::OddSizeWebm};
+  static const std::vector<TestVideoKind> kinds = [] {
+    std::vector<TestVideoKind> all;
+    for (const KindEntry& entry : Kinds()) all.push_back(entry.kind);
+    return all;
+  }();
   return kinds;
 }
 
-const char* TestVideoKindName(TestVideoKind kind) {
-  switch (kind) {
-    case TestVideoKind::H264Mp4: return "H264Mp4";
-    case TestVideoKind::H264Mp4Audio: return "H264Mp4Audio";
-    case TestVideoKind::H264OpenGopMp4: return "H264OpenGopMp4";
-    case TestVideoKind::Mpeg4Avi: return "Mpeg4Avi";
-    case TestVideoKind::Vp9Webm: return "Vp9Webm";
-    case TestVideoKind::HevcMkv: return "HevcMkv";
-    case TestVideoKind::Mpeg2Ts: return "Mpeg2Ts";
-    case TestVideoKind::Rotated90Mp4: return "Rotated90Mp4";
-    case TestVideoKind::NonSquareMp4: return "NonSquareMp4";
-    case TestVideoKind::OddSizeWebm: return "OddSizeWebm";
-  }
-  throw std::invalid_argument("unknown TestVideoKind " + std::to_string(static_cast<int>(kind)));
-}
+const char* TestVideoKindName(TestVideoKind kind) { return Entry(kind).name; }
 
-const VideoSpec& TestVideoSpec(TestVideoKind kind) {
-  // Built on first use from SpecOf; immutable afterwards, so no lock is needed to read it.
-  static const std::map<TestVideoKind, VideoSpec> specs = [] {
-    std::map<TestVideoKind, VideoSpec> all;
-    for (TestVideoKind each : AllTestVideoKinds()) all.emplace(each, SpecOf(each));
-    return all;
-  }();
-  const auto found = specs.find(kind);
-  if (found == specs.end()) {
-    throw std::invalid_argument("unknown TestVideoKind " + std::to_string(static_cast<int>(kind)));
-  }
-  return found->second;
-}
+const VideoSpec& TestVideoSpec(TestVideoKind kind) { return Entry(kind).spec; }
 
-const std::string& TestVideo(TestVideoKind kind) { return TestMediaCatalog::Instance().Video(kind); }
+const std::string& TestVideo(TestVideoKind kind) {
+  const KindEntry& entry = Entry(kind);
+  return TestMediaCatalog::Instance().File(std::string(entry.name) + Extension(entry.spec.container),
+                                           [&](const std::string& path) { WriteTestVideo(entry.spec, path); });
+}
 
 const std::string& BadMediaFile(BadMediaKind kind) { return TestMediaCatalog::Instance().Bad(kind); }
 
 VideoSpec BenchmarkSpec(int frameCount) {
-  VideoSpec spec = MakeSpec("mp4", "libx264", frameCount, {30, 1}, 60, 2);
-  spec.width = 1920;
-  spec.height = 1080;
-  return spec;
+  return {.width = 1920, .height = 1080, .frameCount = frameCount, .gopSize = 60};
 }
 
 const std::string& BenchmarkVideo(int frameCount) {
   if (frameCount < 1 || frameCount > kMaxFrameIndex + 1) {
-    throw std::invalid_argument("BenchmarkVideo: frame count " + std::to_string(frameCount) +
-                                " is outside 1..65536");
+    throw std::invalid_argument("BenchmarkVideo: frame count " + std::to_string(frameCount) + " is outside 1..65536");
   }
-  return TestMediaCatalog::Instance().Benchmark(frameCount);
+  return TestMediaCatalog::Instance().File("Benchmark1080p-" + std::to_string(frameCount) + ".mp4",
+                                           [&](const std::string& path) { WriteTestVideo(BenchmarkSpec(frameCount), path); });
 }
 
 }  // namespace korvane::test
