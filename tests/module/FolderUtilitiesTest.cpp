@@ -10,6 +10,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -17,98 +18,70 @@ using Korvane::Native::DeleteFolder;
 using Korvane::Native::DeleteFolderTree;
 using korvane::test::TempFolder;
 
-class FolderUtilitiesTest : public ::testing::Test {
- protected:
-  // The folder under test, "victim/" inside the temporary folder, as the '/'-terminated path the
-  // utilities take.
-  std::string Victim() const { return folder.Path("victim", true); }
+constexpr int32_t kDirNotEmpty = ERROR_DIR_NOT_EMPTY, kInvalidName = ERROR_INVALID_NAME;
 
-  TempFolder folder;
-  TempFolder outside;  // never to be touched
-};
-
-TEST_F(FolderUtilitiesTest, DeleteFolder_RemovesFilesSubFoldersAndItself) {
-  folder.WriteFile("keep.txt");  // a sibling of the folder, not inside it
-  folder.MakeFolder("victim/full/deeper");
-  folder.MakeFolder("victim/empty");
-  folder.WriteFile("victim/a.tmp");
-  folder.WriteFile("victim/b.tmp");
-  folder.WriteFile("victim/full/c.tmp");
-  folder.WriteFile("victim/full/deeper/d.tmp");
-
-  EXPECT_EQ(0, DeleteFolder(Victim()));
-  EXPECT_FALSE(folder.Exists("victim"));
-  EXPECT_TRUE(folder.Exists("keep.txt"));
+// Makes `entry` inside `folder`, with any missing parent: "a/b/" is a folder, "a/f" a file and
+// "a/l>x" a symbolic link to "x" (relative to the folder's root).
+void Build(const TempFolder& folder, const std::string& entry) {
+  const std::size_t arrow = entry.find('>');
+  const std::string path = entry.substr(0, arrow);
+  folder.MakeFolder(std::filesystem::path(path).parent_path().string());
+  if (arrow != std::string::npos) {
+    folder.MakeLink(path, folder.Root() / entry.substr(arrow + 1));
+  } else if (path.back() != '/') {
+    folder.WriteFile(path);
+  }
 }
 
-TEST_F(FolderUtilitiesTest, DeleteFolder_DotFileKeepsFolderWithDirNotEmpty) {
-  folder.MakeFolder("victim/sub");
-  folder.WriteFile("victim/.hidden");
-  folder.WriteFile("victim/a.tmp");
-  folder.WriteFile("victim/sub/b.tmp");
-
-  EXPECT_EQ(static_cast<int32_t>(ERROR_DIR_NOT_EMPTY), DeleteFolder(Victim()));
-  EXPECT_TRUE(folder.Exists("victim/.hidden"));
-  EXPECT_FALSE(folder.Exists("victim/a.tmp"));
-  EXPECT_FALSE(folder.Exists("victim/sub"));
-}
-
-TEST_F(FolderUtilitiesTest, DeleteFolder_DotFileDeepDownKeepsEveryEnclosingFolder) {
-  folder.MakeFolder("victim/sub");
-  folder.WriteFile("victim/sub/.hidden");
-  folder.WriteFile("victim/z.tmp");  // listed after "sub": its success replaces sub's 145
-
-  // The deeper failure is overwritten by the later entry's 0, then the folder's own removal
-  // fails because "sub" is still there.
-  EXPECT_EQ(static_cast<int32_t>(ERROR_DIR_NOT_EMPTY), DeleteFolder(Victim()));
-  EXPECT_TRUE(folder.Exists("victim/sub/.hidden"));
-  EXPECT_TRUE(folder.Exists("victim/sub"));
-  EXPECT_FALSE(folder.Exists("victim/z.tmp"));
-}
-
-struct NothingToDoCase {
+struct DeleteCase {
   const char* name;
-  const char* relative;  // inside the temporary folder; a trailing '/' is added
+  std::vector<std::string> tree;
+  std::string path;     // appended to the temporary folder's path
+  std::string pattern;  // empty: DeleteFolder
+  int32_t result;
+  std::vector<std::string> kept, gone;
 };
-void PrintTo(const NothingToDoCase& c, std::ostream* os) { *os << c.name; }
 
-class NothingToDoTest : public FolderUtilitiesTest, public ::testing::WithParamInterface<NothingToDoCase> {};
-
-TEST_P(NothingToDoTest, DeleteFolder_ReturnsZeroAndTouchesNothing) {
-  folder.WriteFile("file.tmp");
-  outside.WriteFile("target.tmp");
-  folder.MakeLink("link", outside.Root());
-
-  EXPECT_EQ(0, DeleteFolder(folder.Path(GetParam().relative, true)));
-  EXPECT_TRUE(folder.Exists("file.tmp"));
-  EXPECT_TRUE(folder.Exists("link"));
-  EXPECT_TRUE(outside.Exists("target.tmp"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths, NothingToDoTest,
-                         ::testing::Values(NothingToDoCase{"Missing", "missing"},
-                                           NothingToDoCase{"MissingParent", "missing/deeper"},
-                                           NothingToDoCase{"File", "file.tmp"},
-                                           NothingToDoCase{"LinkToFolder", "link"}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(FolderUtilitiesTest, DeleteFolderTree_PatternMatchingNothingIsAccessDenied) {
-  folder.MakeFolder("victim");
-  folder.WriteFile("victim/a.tmp");
-
-  EXPECT_EQ(E_ACCESSDENIED, DeleteFolderTree(Victim(), "*.none"));
-  EXPECT_TRUE(folder.Exists("victim/a.tmp"));
-}
-
-TEST_F(FolderUtilitiesTest, DeleteFolderTree_PatternSelectsEntries) {
-  folder.MakeFolder("victim");
-  folder.WriteFile("victim/a.tmp");
-  folder.WriteFile("victim/b.data");
-
-  // "*.tmp" does not list "." either, and the remaining file keeps the folder.
-  EXPECT_EQ(static_cast<int32_t>(ERROR_DIR_NOT_EMPTY), DeleteFolderTree(Victim(), "*.tmp"));
-  EXPECT_FALSE(folder.Exists("victim/a.tmp"));
-  EXPECT_TRUE(folder.Exists("victim/b.data"));
+// "out/" is outside the folder deleted in every case: nothing in it may ever go.
+TEST(FolderUtilitiesTest, DeleteFolderTree_ResultAndWhatIsLeft) {
+  const std::vector<std::string> refusable{"victim/a.tmp", "victim/sub/b.tmp"};
+  const std::vector<std::string> untouchable{"file.tmp", "out/target.tmp", "link>out"};
+  const DeleteCase cases[] = {
+      {"FilesSubFoldersAndEmptyFolder",
+       {"keep.txt", "victim/empty/", "victim/a.tmp", "victim/b.tmp", "victim/full/c.tmp", "victim/full/deeper/d.tmp"},
+       "/victim/", "", 0, {"keep.txt"}, {"victim"}},
+      {"DotFileKeepsFolder", {"victim/.hidden", "victim/a.tmp", "victim/sub/b.tmp"},
+       "/victim/", "", kDirNotEmpty, {"victim/.hidden"}, {"victim/a.tmp", "victim/sub"}},
+      // z.tmp is listed after "sub": its 0 replaces sub's 145, then removing "victim" fails.
+      {"DotFileDeepDownKeepsEveryEnclosingFolder", {"victim/sub/.hidden", "victim/z.tmp"},
+       "/victim/", "", kDirNotEmpty, {"victim/sub/.hidden"}, {"victim/z.tmp"}},
+      {"Missing", untouchable, "/missing/", "", 0, {"file.tmp", "link", "out/target.tmp"}, {}},
+      {"MissingParent", untouchable, "/missing/deeper/", "", 0, {"file.tmp", "link", "out/target.tmp"}, {}},
+      {"File", untouchable, "/file.tmp/", "", 0, {"file.tmp", "link", "out/target.tmp"}, {}},
+      {"LinkToFolder", untouchable, "/link/", "", 0, {"file.tmp", "link", "out/target.tmp"}, {}},
+      // Not even "." matches, so the listing cannot be opened.
+      {"PatternMatchingNothing", {"victim/a.tmp"}, "/victim/", "*.none", E_ACCESSDENIED, {"victim/a.tmp"}, {}},
+      {"PatternSelects", {"victim/a.tmp", "victim/b.data"}, "/victim/", "*.tmp", kDirNotEmpty,
+       {"victim/b.data"}, {"victim/a.tmp"}},
+      {"LinkToOutsideFolderGoesAsLink", {"out/data/precious.tmp", "victim/a.tmp", "victim/link>out/data"},
+       "/victim/", "", 0, {"out/data/precious.tmp"}, {"victim"}},
+      {"LinkToOutsideFileGoesAsLink",
+       {"out/precious.tmp", "victim/sub/link.tmp>out/precious.tmp", "victim/dangling>out/missing"},
+       "/victim/", "", 0, {"out/precious.tmp"}, {"victim"}},
+      // Child paths would name entries of some other folder.
+      {"NoTrailingSlash", refusable, "/victim", "*", kInvalidName, refusable, {}},
+      {"NulInPath", refusable, std::string("/victim/\0sub/", 13), "*", kInvalidName, refusable, {}},
+      {"NulInPattern", refusable, "/victim/", std::string("*\0.tmp", 6), kInvalidName, refusable, {}},
+      {"SlashInPattern", refusable, "/victim/", "sub/*", kInvalidName, refusable, {}}};
+  for (const DeleteCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder folder;
+    for (const std::string& entry : c.tree) Build(folder, entry);
+    const Platform::String path(folder.Path() + c.path);
+    EXPECT_EQ(c.result, c.pattern.empty() ? DeleteFolder(path) : DeleteFolderTree(path, Platform::String(c.pattern)));
+    for (const std::string& kept : c.kept) EXPECT_TRUE(folder.Exists(kept)) << kept;
+    for (const std::string& gone : c.gone) EXPECT_FALSE(folder.Exists(gone)) << gone;
+  }
 }
 
 // Lowers the process's descriptor limit so that exactly `spare` more descriptors can be opened,
@@ -130,74 +103,21 @@ class DescriptorLimit {
   rlimit saved_{};
 };
 
-TEST_F(FolderUtilitiesTest, DeleteFolder_UnlistableSubFolderStopsEveryLevel) {
-  folder.MakeFolder("victim/a/b");
-  folder.WriteFile("victim/a/b/inner.tmp");
-  folder.WriteFile("victim/z.tmp");  // listed after "a": never reached once "a" fails
+TEST(FolderUtilitiesTest, DeleteFolder_UnlistableSubFolderStopsEveryLevel) {
+  TempFolder folder;
+  for (const char* entry : {"victim/a/b/inner.tmp", "victim/z.tmp", "warm-up/sub/"}) Build(folder, entry);
   // One unrestricted delete first: a sanitizer runtime checks each type's layout once, with
   // descriptors of its own, and must not find the limit in force when it does.
-  folder.MakeFolder("warm-up/sub");
   ASSERT_EQ(0, DeleteFolder(folder.Path("warm-up", true)));
   int32_t result = 0;
   {
     // The top listing takes the one spare descriptor; the listing of "a" cannot open.
     DescriptorLimit limit(1);
-    result = DeleteFolder(Victim());
+    result = DeleteFolder(folder.Path("victim", true));
   }
   EXPECT_EQ(E_ACCESSDENIED, result);
   EXPECT_TRUE(folder.Exists("victim/a/b/inner.tmp"));
-  EXPECT_TRUE(folder.Exists("victim/z.tmp"));
+  EXPECT_TRUE(folder.Exists("victim/z.tmp"));  // listed after "a": never reached once "a" fails
 }
-
-TEST_F(FolderUtilitiesTest, DeleteFolder_LinkToOutsideFolderGoesAsLink) {
-  outside.MakeFolder("data");
-  outside.WriteFile("data/precious.tmp");
-  folder.MakeFolder("victim");
-  folder.WriteFile("victim/a.tmp");
-  folder.MakeLink("victim/link", outside.Root() / "data");
-
-  EXPECT_EQ(0, DeleteFolder(Victim()));
-  EXPECT_FALSE(folder.Exists("victim"));
-  EXPECT_TRUE(outside.Exists("data/precious.tmp"));
-}
-
-TEST_F(FolderUtilitiesTest, DeleteFolder_LinkToOutsideFileGoesAsLink) {
-  outside.WriteFile("precious.tmp", "keep me");
-  folder.MakeFolder("victim/sub");
-  folder.MakeLink("victim/sub/link.tmp", outside.Root() / "precious.tmp");
-  folder.MakeLink("victim/dangling", outside.Root() / "missing");
-
-  EXPECT_EQ(0, DeleteFolder(Victim()));
-  EXPECT_FALSE(folder.Exists("victim"));
-  EXPECT_TRUE(outside.Exists("precious.tmp"));
-}
-
-struct RefusedCase {
-  const char* name;
-  std::string path;  // inside "victim": relative suffix appended to the temporary folder
-  std::string pattern;
-};
-void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
-
-class RefusedInputTest : public FolderUtilitiesTest, public ::testing::WithParamInterface<RefusedCase> {};
-
-TEST_P(RefusedInputTest, DeleteFolderTree_AmbiguousInputIsInvalidName) {
-  folder.MakeFolder("victim/sub");
-  folder.WriteFile("victim/a.tmp");
-  folder.WriteFile("victim/sub/b.tmp");
-
-  EXPECT_EQ(static_cast<int32_t>(ERROR_INVALID_NAME),
-            DeleteFolderTree(Platform::String(folder.Path() + GetParam().path), Platform::String(GetParam().pattern)));
-  EXPECT_TRUE(folder.Exists("victim/a.tmp"));
-  EXPECT_TRUE(folder.Exists("victim/sub/b.tmp"));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Inputs, RefusedInputTest,
-    ::testing::Values(RefusedCase{"NoTrailingSlash", "/victim", "*"},
-                      RefusedCase{"NulInPath", std::string("/victim/\0sub/", 13), "*"},
-                      RefusedCase{"NulInPattern", "/victim/", std::string("*\0.tmp", 6)},
-                      RefusedCase{"SlashInPattern", "/victim/", "sub/*"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

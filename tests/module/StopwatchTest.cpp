@@ -35,7 +35,6 @@ class StopwatchTest : public ::testing::Test {
 // with only the one test, before anything else has touched the stopwatch. The child exits 0
 // when every check held and prints what went wrong otherwise.
 class StopwatchFirstCallTest : public StopwatchTest {
- protected:
   void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 };
 
@@ -66,50 +65,34 @@ TEST_F(StopwatchFirstCallTest, FirstCallStop_ReadsFrequencyAndMeasuresFromCounte
       ::testing::ExitedWithCode(0), "");
 }
 
-struct ElapsedCase {
-  int64_t startTicks;
-  int64_t stopTicks;
-  int32_t milliseconds;
-};
-
-void PrintTo(const ElapsedCase& c, std::ostream* os) {
-  *os << c.startTicks << " → " << c.stopTicks << " ticks = " << c.milliseconds << " ms";
+TEST_F(StopwatchTest, Stop_TruncatesTowardZero) {
+  const struct {
+    int64_t startTicks, stopTicks;
+    int32_t milliseconds;
+  } cases[] = {{1'000, 1'000, 0},        {1'000, 16'000, 1},  // 1.5 ms
+               {1'000, 10'999, 0},       {1'000, 11'000, 1},  // 0.9999 ms, 1 ms
+               {100'000, 85'000, -1},    {-50'000, 0, 5},     // -1.5 ms, 5 ms
+               {0, 21'474'836'479'999, INT32_MAX},            // 2147483647.9999 ms
+               {0, 21'474'836'480'000, INT32_MIN},            // 2^31 ms
+               {21'474'836'490'000, 0, INT32_MIN},            // below -2^31 ms
+               {INT64_MIN, INT64_MAX, 0}};                    // wraps, no overflow
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.milliseconds, Measure(c.startTicks, c.stopTicks)) << c.startTicks << " -> " << c.stopTicks;
+  }
 }
 
-class StopwatchElapsedTest : public StopwatchTest, public ::testing::WithParamInterface<ElapsedCase> {};
-
-TEST_P(StopwatchElapsedTest, Stop_TruncatesTowardZero) {
-  EXPECT_EQ(GetParam().milliseconds, Measure(GetParam().startTicks, GetParam().stopTicks));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Figures, StopwatchElapsedTest,
-    ::testing::Values(ElapsedCase{1'000, 1'000, 0}, ElapsedCase{1'000, 16'000, 1},     // 1.5 ms
-                      ElapsedCase{1'000, 10'999, 0}, ElapsedCase{1'000, 11'000, 1},    // 0.9999 / 1 ms
-                      ElapsedCase{100'000, 85'000, -1},                                 // -1.5 ms
-                      ElapsedCase{0, 21'474'836'479'999, INT32_MAX},                    // 2147483647.9999 ms
-                      ElapsedCase{0, 21'474'836'480'000, INT32_MIN},                    // 2^31 ms
-                      ElapsedCase{21'474'836'490'000, 0, INT32_MIN},                    // below -2^31 ms
-                      ElapsedCase{INT64_MIN, INT64_MAX, 0},                             // wraps, no overflow
-                      ElapsedCase{-50'000, 0, 5}));
-
-TEST_F(StopwatchTest, Start_OverwritesEarlierMark) {
+TEST_F(StopwatchTest, Start_OverwritesEarlierMarkAndStopsLeaveIt) {
+  const Platform::String label("LoadTexture");
+  const int64_t liveBefore = WindowsStringLiveCountForTesting();
   SetPerformanceCounterForTesting(0);
   MeasureTime(true, false, "");
   SetPerformanceCounterForTesting(40 * kTicksPerMillisecond);
   MeasureTime(true, false, "");
   SetPerformanceCounterForTesting(47 * kTicksPerMillisecond);
   EXPECT_EQ(7, MeasureTime(false, false, ""));
-  // A stop leaves the mark alone: the next stop measures from the same start.
-  SetPerformanceCounterForTesting(50 * kTicksPerMillisecond);
-  EXPECT_EQ(10, MeasureTime(false, false, ""));
-}
-
-TEST_F(StopwatchTest, StopWithLog_ReturnsSameFigureAndReleasesText) {
-  const Platform::String label("LoadTexture");
-  const int64_t liveBefore = WindowsStringLiveCountForTesting();
-  EXPECT_EQ(12, Measure(0, 125'000));
-  SetPerformanceCounterForTesting(125'000);
+  SetPerformanceCounterForTesting(52 * kTicksPerMillisecond + 5'000);
+  EXPECT_EQ(12, MeasureTime(false, false, ""));
+  // Logging gives the same figure and releases the text it composed.
   EXPECT_EQ(12, MeasureTime(false, true, label));
   EXPECT_EQ(liveBefore, WindowsStringLiveCountForTesting());
 }
