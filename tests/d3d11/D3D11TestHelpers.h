@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace korvane::d3d11::test {
@@ -26,6 +27,13 @@ inline DeviceAndContext MakeDevice() {
                                     nullptr, 0, D3D11_SDK_VERSION, &d.device, nullptr, &d.context));
   EXPECT_EQ(S_OK, d.device.As(&d.diagnostics));
   return d;
+}
+
+// Whether the device's latest rejection names `mentioned` (the bad value, usually).
+inline ::testing::AssertionResult RejectionMentions(const DeviceAndContext& d, const char* mentioned) {
+  const std::string why = d.diagnostics->GetLastRejection();
+  if (why.find(mentioned) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "latest rejection \"" << why << "\" does not mention " << mentioned;
 }
 
 inline D3D11_TEXTURE2D_DESC Desc(DXGI_FORMAT format, UINT width, UINT height, D3D11_USAGE usage = D3D11_USAGE_DEFAULT) {
@@ -54,6 +62,13 @@ inline std::vector<uint8_t> Picture(const D3D11_TEXTURE2D_DESC& desc, UINT pitch
   return bytes;
 }
 
+inline std::vector<uint8_t> Packed(const std::vector<uint8_t>& bytes, const D3D11_TEXTURE2D_DESC& desc, UINT pitch) {
+  std::vector<uint8_t> packed;
+  for (UINT row = 0; row < Rows(desc); ++row)
+    packed.insert(packed.end(), bytes.begin() + row * pitch, bytes.begin() + row * pitch + RowBytes(desc));
+  return packed;
+}
+
 // The picture bytes of `texture` (rows packed to their width), read through a staging copy and
 // Map, and the mapped pitches.
 struct ReadBack {
@@ -75,19 +90,10 @@ inline ReadBack Read(const DeviceAndContext& d, ID3D11Texture2D* texture) {
   if (mapped.pData == nullptr) return result;
   result.rowPitch = mapped.RowPitch;
   result.depthPitch = mapped.DepthPitch;
-  for (UINT row = 0; row < Rows(desc); ++row) {
-    const auto* line = static_cast<const uint8_t*>(mapped.pData) + static_cast<std::size_t>(row) * mapped.RowPitch;
-    result.packed.insert(result.packed.end(), line, line + RowBytes(desc));
-  }
+  const auto* data = static_cast<const uint8_t*>(mapped.pData);
+  result.packed = Packed(std::vector<uint8_t>(data, data + mapped.DepthPitch), desc, mapped.RowPitch);
   d.context->Unmap(staging.Get(), 0);
   return result;
-}
-
-inline std::vector<uint8_t> Packed(const std::vector<uint8_t>& bytes, const D3D11_TEXTURE2D_DESC& desc, UINT pitch) {
-  std::vector<uint8_t> packed;
-  for (UINT row = 0; row < Rows(desc); ++row)
-    packed.insert(packed.end(), bytes.begin() + row * pitch, bytes.begin() + row * pitch + RowBytes(desc));
-  return packed;
 }
 
 }  // namespace korvane::d3d11::test

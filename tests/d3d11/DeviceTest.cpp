@@ -1,47 +1,40 @@
 #include "D3D11TestHelpers.h"
 
-#include <functional>
 #include <string>
 
 namespace korvane::d3d11::test {
 namespace {
 
-struct TextureCase {
-  DXGI_FORMAT format;
-  UINT width;
-  UINT height;
-  D3D11_USAGE usage;
-};
-
-class CreateTexture2DContents : public ::testing::TestWithParam<TextureCase> {};
-
-TEST_P(CreateTexture2DContents, InitialDataWithWidePitch_ReadsBackExactly) {
-  const TextureCase c = GetParam();
-  DeviceAndContext d = MakeDevice();
-  D3D11_TEXTURE2D_DESC desc = Desc(c.format, c.width, c.height, c.usage);
-  const UINT sourcePitch = RowBytes(desc) + 13;  // deliberately unaligned and wider than a row
-  std::vector<uint8_t> source = Picture(desc, sourcePitch, 5);
-  D3D11_SUBRESOURCE_DATA data{source.data(), sourcePitch, 0};
-  ComPtr<ID3D11Texture2D> texture;
-  ASSERT_EQ(S_OK, d.device->CreateTexture2D(&desc, &data, &texture));
-
-  ReadBack back = Read(d, texture.Get());
-  EXPECT_EQ(Packed(source, desc, sourcePitch), back.packed);
-  EXPECT_EQ(0u, back.rowPitch % 64);
-  EXPECT_GE(back.rowPitch, RowBytes(desc));
-  EXPECT_LT(back.rowPitch, RowBytes(desc) + 64);
-  EXPECT_EQ(back.rowPitch * Rows(desc), back.depthPitch);
-  EXPECT_EQ(0u, d.diagnostics->GetStatistics().rejectedCalls) << d.diagnostics->GetLastRejection();
+TEST(CreateTexture2D, InitialDataWithWidePitch_ReadsBackExactly) {
+  const struct {
+    DXGI_FORMAT format;
+    UINT width, height;
+    D3D11_USAGE usage;
+  } cases[] = {{DXGI_FORMAT_NV12, 322, 242, D3D11_USAGE_DEFAULT},
+               {DXGI_FORMAT_NV12, 322, 242, D3D11_USAGE_STAGING},
+               {DXGI_FORMAT_NV12, 2, 2, D3D11_USAGE_DEFAULT},
+               {DXGI_FORMAT_NV12, 1920, 1080, D3D11_USAGE_DEFAULT},
+               {DXGI_FORMAT_B8G8R8A8_UNORM, 321, 241, D3D11_USAGE_DEFAULT},
+               {DXGI_FORMAT_B8G8R8A8_UNORM, 321, 241, D3D11_USAGE_STAGING},
+               {DXGI_FORMAT_B8G8R8A8_UNORM, 16, 1, D3D11_USAGE_IMMUTABLE}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.format << " " << c.width << " x " << c.height << " usage " << c.usage);
+    DeviceAndContext d = MakeDevice();
+    D3D11_TEXTURE2D_DESC desc = Desc(c.format, c.width, c.height, c.usage);
+    const UINT sourcePitch = RowBytes(desc) + 13;  // deliberately unaligned and wider than a row
+    std::vector<uint8_t> source = Picture(desc, sourcePitch, 5);
+    D3D11_SUBRESOURCE_DATA data{source.data(), sourcePitch, 0};
+    ComPtr<ID3D11Texture2D> texture;
+    ASSERT_EQ(S_OK, d.device->CreateTexture2D(&desc, &data, &texture));
+    ReadBack back = Read(d, texture.Get());
+    EXPECT_EQ(Packed(source, desc, sourcePitch), back.packed);
+    EXPECT_EQ(0u, back.rowPitch % 64);
+    EXPECT_GE(back.rowPitch, RowBytes(desc));
+    EXPECT_LT(back.rowPitch, RowBytes(desc) + 64);
+    EXPECT_EQ(back.rowPitch * Rows(desc), back.depthPitch);
+    EXPECT_EQ(0u, d.diagnostics->GetStatistics().rejectedCalls) << d.diagnostics->GetLastRejection();
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(FormatsAndSizes, CreateTexture2DContents,
-                         ::testing::Values(TextureCase{DXGI_FORMAT_NV12, 322, 242, D3D11_USAGE_DEFAULT},
-                                           TextureCase{DXGI_FORMAT_NV12, 322, 242, D3D11_USAGE_STAGING},
-                                           TextureCase{DXGI_FORMAT_NV12, 2, 2, D3D11_USAGE_DEFAULT},
-                                           TextureCase{DXGI_FORMAT_NV12, 1920, 1080, D3D11_USAGE_DEFAULT},
-                                           TextureCase{DXGI_FORMAT_B8G8R8A8_UNORM, 321, 241, D3D11_USAGE_DEFAULT},
-                                           TextureCase{DXGI_FORMAT_B8G8R8A8_UNORM, 321, 241, D3D11_USAGE_STAGING},
-                                           TextureCase{DXGI_FORMAT_B8G8R8A8_UNORM, 16, 1, D3D11_USAGE_IMMUTABLE}));
 
 TEST(CreateTexture2D, PlaceholderDescription_HoldsItsGreyBytes) {
   DeviceAndContext d = MakeDevice();
@@ -57,73 +50,61 @@ TEST(CreateTexture2D, PlaceholderDescription_HoldsItsGreyBytes) {
   EXPECT_EQ(0, std::memcmp(&desc, &got, sizeof desc));
 }
 
-TEST(CreateTexture2D, NoInitialData_IsZeroFilled) {
+TEST(CreateTexture2D, NoInitialData_IsZeroFilledAndNullOutputOnlyValidates) {
   DeviceAndContext d = MakeDevice();
   D3D11_TEXTURE2D_DESC desc = Desc(DXGI_FORMAT_NV12, 64, 32);
+  EXPECT_EQ(S_FALSE, d.device->CreateTexture2D(&desc, nullptr, nullptr));
+  EXPECT_EQ(0u, d.diagnostics->GetStatistics().texturesCreated);
   ComPtr<ID3D11Texture2D> texture;
   ASSERT_EQ(S_OK, d.device->CreateTexture2D(&desc, nullptr, &texture));
   EXPECT_EQ(std::vector<uint8_t>(64 * 48, 0), Read(d, texture.Get()).packed);
 }
 
-TEST(CreateTexture2D, NullOutput_ValidatesOnly) {
-  DeviceAndContext d = MakeDevice();
-  D3D11_TEXTURE2D_DESC desc = Desc(DXGI_FORMAT_NV12, 64, 32);
-  EXPECT_EQ(S_FALSE, d.device->CreateTexture2D(&desc, nullptr, nullptr));
-  EXPECT_EQ(0u, d.diagnostics->GetStatistics().texturesCreated);
+TEST(CreateTexture2D, InvalidDescription_FailsWithInvalidArgNamingTheValue) {
+  using D = D3D11_TEXTURE2D_DESC;
+  using S = D3D11_SUBRESOURCE_DATA;
+  const struct {
+    const char* name;
+    void (*change)(D&, S&);
+    bool withData;
+    const char* mentioned;  // the bad value, as the rejection names it
+  } cases[] = {
+      {"OddWidth", [](D& d, S&) { d.Width = 321; }, false, "321 x 242"},
+      {"OddHeight", [](D& d, S&) { d.Height = 241; }, false, "322 x 241"},
+      {"ZeroWidth", [](D& d, S&) { d.Width = 0; }, false, "0 x 242"},
+      {"TooTall", [](D& d, S&) { d.Height = 16386; }, false, "16386"},
+      {"UnknownFormat", [](D& d, S&) { d.Format = DXGI_FORMAT(28); }, false, "28"},
+      {"MipLevels0", [](D& d, S&) { d.MipLevels = 0; }, false, "MipLevels 0"},
+      {"MipLevels2", [](D& d, S&) { d.MipLevels = 2; }, false, "MipLevels 2"},
+      {"ArraySize2", [](D& d, S&) { d.ArraySize = 2; }, false, "ArraySize 2"},
+      {"Multisampled", [](D& d, S&) { d.SampleDesc.Count = 4; }, false, "4/0"},
+      {"DefaultWithCpuAccess", [](D& d, S&) { d.CPUAccessFlags = D3D11_CPU_ACCESS_READ; }, false, "0x20000"},
+      {"StagingWithoutCpuAccess", [](D& d, S&) { d.Usage = D3D11_USAGE_STAGING; d.BindFlags = 0; }, false,
+       "without CPUAccessFlags"},
+      {"StagingWithBind", [](D& d, S&) { d.Usage = D3D11_USAGE_STAGING; d.CPUAccessFlags = D3D11_CPU_ACCESS_READ; },
+       false, "BindFlags 0x8"},
+      {"Dynamic", [](D& d, S&) { d.Usage = D3D11_USAGE_DYNAMIC; }, false, "dynamic"},
+      {"ImmutableWithoutData", [](D& d, S&) { d.Usage = D3D11_USAGE_IMMUTABLE; }, false, "immutable"},
+      {"UnknownBindFlag", [](D& d, S&) { d.BindFlags |= 0x80; }, false, "0x88"},
+      {"UnknownMiscFlag", [](D& d, S&) { d.MiscFlags = 0x4; }, false, "0x4"},
+      {"NarrowSysMemPitch", [](D&, S& s) { s.SysMemPitch = 320; }, true, "SysMemPitch 320"},
+      {"NullSysMem", [](D&, S& s) { s.pSysMem = nullptr; }, true, "pSysMem"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeviceAndContext d = MakeDevice();
+    D3D11_TEXTURE2D_DESC desc = Desc(DXGI_FORMAT_NV12, 322, 242);
+    std::vector<uint8_t> source(322 * 363);
+    D3D11_SUBRESOURCE_DATA data{source.data(), 322, 0};
+    c.change(desc, data);
+    ComPtr<ID3D11Texture2D> texture;
+    EXPECT_EQ(E_INVALIDARG, d.device->CreateTexture2D(&desc, c.withData ? &data : nullptr, &texture));
+    EXPECT_EQ(nullptr, texture.Get());
+    DeviceStatistics stats = d.diagnostics->GetStatistics();
+    EXPECT_EQ(0u, stats.liveTextures);
+    EXPECT_EQ(1u, stats.rejectedCalls);
+    EXPECT_TRUE(RejectionMentions(d, c.mentioned));
+  }
 }
-
-struct InvalidCase {
-  const char* name;
-  std::function<void(D3D11_TEXTURE2D_DESC&, D3D11_SUBRESOURCE_DATA&)> change;
-  bool withData;
-  const char* mentioned;  // the bad value, as the rejection names it
-};
-
-class CreateTexture2DInvalid : public ::testing::TestWithParam<InvalidCase> {};
-
-TEST_P(CreateTexture2DInvalid, Description_FailsWithInvalidArg) {
-  const InvalidCase& c = GetParam();
-  DeviceAndContext d = MakeDevice();
-  D3D11_TEXTURE2D_DESC desc = Desc(DXGI_FORMAT_NV12, 322, 242);
-  std::vector<uint8_t> source(322 * 363);
-  D3D11_SUBRESOURCE_DATA data{source.data(), 322, 0};
-  c.change(desc, data);
-  ComPtr<ID3D11Texture2D> texture;
-  EXPECT_EQ(E_INVALIDARG, d.device->CreateTexture2D(&desc, c.withData ? &data : nullptr, &texture));
-  EXPECT_EQ(nullptr, texture.Get());
-  DeviceStatistics stats = d.diagnostics->GetStatistics();
-  EXPECT_EQ(0u, stats.liveTextures);
-  EXPECT_EQ(1u, stats.rejectedCalls);
-  EXPECT_NE(std::string::npos, d.diagnostics->GetLastRejection().find(c.mentioned)) << d.diagnostics->GetLastRejection();
-}
-
-using D = D3D11_TEXTURE2D_DESC;
-using S = D3D11_SUBRESOURCE_DATA;
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CreateTexture2DInvalid,
-    ::testing::Values(
-        InvalidCase{"OddWidth", [](D& d, S&) { d.Width = 321; }, false, "321 x 242"},
-        InvalidCase{"OddHeight", [](D& d, S&) { d.Height = 241; }, false, "322 x 241"},
-        InvalidCase{"ZeroWidth", [](D& d, S&) { d.Width = 0; }, false, "0 x 242"},
-        InvalidCase{"TooTall", [](D& d, S&) { d.Height = 16386; }, false, "16386"},
-        InvalidCase{"UnknownFormat", [](D& d, S&) { d.Format = DXGI_FORMAT(28); }, false, "28"},
-        InvalidCase{"MipLevels0", [](D& d, S&) { d.MipLevels = 0; }, false, "MipLevels 0"},
-        InvalidCase{"MipLevels2", [](D& d, S&) { d.MipLevels = 2; }, false, "MipLevels 2"},
-        InvalidCase{"ArraySize2", [](D& d, S&) { d.ArraySize = 2; }, false, "ArraySize 2"},
-        InvalidCase{"Multisampled", [](D& d, S&) { d.SampleDesc.Count = 4; }, false, "4/0"},
-        InvalidCase{"DefaultWithCpuAccess", [](D& d, S&) { d.CPUAccessFlags = D3D11_CPU_ACCESS_READ; }, false, "0x20000"},
-        InvalidCase{"StagingWithoutCpuAccess", [](D& d, S&) { d.Usage = D3D11_USAGE_STAGING; d.BindFlags = 0; }, false,
-                    "without CPUAccessFlags"},
-        InvalidCase{"StagingWithBind",
-                    [](D& d, S&) { d.Usage = D3D11_USAGE_STAGING; d.CPUAccessFlags = D3D11_CPU_ACCESS_READ; }, false,
-                    "BindFlags 0x8"},
-        InvalidCase{"Dynamic", [](D& d, S&) { d.Usage = D3D11_USAGE_DYNAMIC; }, false, "dynamic"},
-        InvalidCase{"ImmutableWithoutData", [](D& d, S&) { d.Usage = D3D11_USAGE_IMMUTABLE; }, false, "immutable"},
-        InvalidCase{"UnknownBindFlag", [](D& d, S&) { d.BindFlags |= 0x80; }, false, "0x88"},
-        InvalidCase{"UnknownMiscFlag", [](D& d, S&) { d.MiscFlags = 0x4; }, false, "0x4"},
-        InvalidCase{"NarrowSysMemPitch", [](D&, S& s) { s.SysMemPitch = 320; }, true, "SysMemPitch 320"},
-        InvalidCase{"NullSysMem", [](D&, S& s) { s.pSysMem = nullptr; }, true, "pSysMem"}),
-    [](const ::testing::TestParamInfo<InvalidCase>& info) { return std::string(info.param.name); });
 
 TEST(DeviceDiagnostics, TextureCounts_RiseAndFall) {
   DeviceAndContext d = MakeDevice();

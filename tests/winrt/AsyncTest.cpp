@@ -156,7 +156,8 @@ TEST(AsyncActionTest, PutCompleted_AfterCompletionRunsOnceOnSettingThreadAndIsNo
   auto sentinel = std::make_shared<int>(0);
   std::weak_ptr<int> watch = sentinel;
   // The handler keeps the action alive; the action must not keep the handler in return.
-  auto handler = Callback<IAsyncActionCompletedHandler>([&calls, action, sentinel](IAsyncAction* sender, AsyncStatus s) {
+  auto handler = Callback<IAsyncActionCompletedHandler>([&calls, action, sentinel](IAsyncAction* sender,
+                                                                                   AsyncStatus s) {
     EXPECT_EQ(sender, action.Get());
     calls.emplace_back(s, std::this_thread::get_id());
     return S_OK;

@@ -214,7 +214,8 @@ TEST_P(RandomAccessStreamTest, StreamOver_SharesPositionAndReportsShortReads) {
 INSTANTIATE_TEST_SUITE_P(
     Streams, RandomAccessStreamTest,
     testing::Values(StreamKind{"InMemory", [](const TempFolder&) { return ActivateMemoryStream(); }},
-                    StreamKind{"File", [](const TempFolder& f) { return OpenFile(f.Path("s.bin"), FileAccessMode_ReadWrite); }}),
+                    StreamKind{"File",
+                               [](const TempFolder& f) { return OpenFile(f.Path("s"), FileAccessMode_ReadWrite); }}),
     [](const testing::TestParamInfo<StreamKind>& info) { return info.param.name; });
 
 TEST(FileRandomAccessStreamTest, Open_FailuresMapToWin32Codes) {
