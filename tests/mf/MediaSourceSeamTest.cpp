@@ -3,8 +3,8 @@
 // is reported, and a stream that brings its own source is read through it.
 #include "ReaderHarness.h"
 
-#include "platform/com/RuntimeClass.h"
 #include "platform/mf/MediaSource.h"
+#include "platform/mf/ScriptedMediaSource.h"
 
 #include <gtest/gtest.h>
 
@@ -17,21 +17,16 @@ namespace {
 constexpr HRESULT kRefused = MF_E_INVALID_POSITION;
 constexpr int64_t kRefusedPosition = 777;
 
-struct Step {
-  SourceRead::Kind kind;
-  int64_t time = 0;
-  std::optional<int64_t> duration;
-  HRESULT error = S_OK;
-};
-Step Frame(int64_t time, std::optional<int64_t> duration) { return Step{SourceRead::Kind::kFrame, time, duration, S_OK}; }
-Step Tick(int64_t time) { return Step{SourceRead::Kind::kStreamTick, time, std::nullopt, S_OK}; }
-Step Nothing() { return Step{SourceRead::Kind::kNothing, 0, std::nullopt, S_OK}; }
-Step Failure(HRESULT error) { return Step{SourceRead::Kind::kError, 0, std::nullopt, error}; }
+using Kind = SourceRead::Kind;
+SourceRead Frame(int64_t time, std::optional<int64_t> duration) { return {Kind::kFrame, time, duration, S_OK}; }
+SourceRead Tick(int64_t time) { return {Kind::kStreamTick, time, std::nullopt, S_OK}; }
+SourceRead Nothing() { return {Kind::kNothing, 0, std::nullopt, S_OK}; }
+SourceRead Failure(HRESULT error) { return {Kind::kError, 0, std::nullopt, error}; }
 
 // Plays its steps in order; a frame's picture is flat luma (step index + 1) × 10.
 class FakeSource final : public MediaSource {
  public:
-  explicit FakeSource(std::vector<Step> steps) : steps_(std::move(steps)) {
+  explicit FakeSource(std::vector<SourceRead> steps) : steps_(std::move(steps)) {
     info_.videoSubtype = MFVideoFormat_H264;
     info_.width = 64;
     info_.height = 32;
@@ -40,10 +35,9 @@ class FakeSource final : public MediaSource {
   }
   const MediaSourceInfo& Info() const override { return info_; }
   SourceRead ReadNext() override {
-    if (next_ >= steps_.size()) return SourceRead{SourceRead::Kind::kEndOfStream, 0, std::nullopt, S_OK};
+    if (next_ >= steps_.size()) return {Kind::kEndOfStream, 0, std::nullopt, S_OK};
     current_ = next_++;
-    const Step& step = steps_[current_];
-    return SourceRead{step.kind, step.time, step.duration, step.error};
+    return steps_[current_];
   }
   HRESULT Render(const PictureTarget& target) override {
     const uint8_t luma = static_cast<uint8_t>((current_ + 1) * 10);
@@ -61,27 +55,28 @@ class FakeSource final : public MediaSource {
 
  private:
   MediaSourceInfo info_;
-  std::vector<Step> steps_;
+  std::vector<SourceRead> steps_;
   size_t next_ = 0;
   size_t current_ = 0;
 };
 
+// The reader's attributes: only the asynchronous callback.
+ComPtr<IMFAttributes> CallbackOnly(RecordingCallback* callback) {
+  ComPtr<IMFAttributes> attributes;
+  EXPECT_EQ(MFCreateAttributes(&attributes, 1), S_OK);
+  attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback);
+  return attributes;
+}
+
 class SeamTest : public ::testing::Test {
  protected:
-  void Open(std::vector<Step> steps) {
-    callback_ = MakeComObject<RecordingCallback>();
-    ComPtr<IMFAttributes> attributes;
-    ASSERT_EQ(MFCreateAttributes(&attributes, 1), S_OK);
-    attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback_.Get());
-    ASSERT_EQ(CreateSourceReaderOnSource(std::make_unique<FakeSource>(std::move(steps)), attributes.Get(), &reader_),
+  void Open(std::vector<SourceRead> steps) {
+    open_.callback = MakeComObject<RecordingCallback>();
+    ASSERT_EQ(CreateSourceReaderOnSource(std::make_unique<FakeSource>(std::move(steps)),
+                                         CallbackOnly(open_.callback.Get()).Get(), &open_.reader),
               S_OK);
   }
-  Completion Read() {
-    OpenReader open;
-    open.reader = reader_;
-    open.callback = callback_;
-    return ReadOne(open);
-  }
+  Completion Read() { return ReadOne(open_); }
   static int LumaOf(IMFSample* sample) {
     ComPtr<IMFMediaBuffer> buffer;
     BYTE* bytes = nullptr;
@@ -91,8 +86,7 @@ class SeamTest : public ::testing::Test {
     return luma;
   }
 
-  ComPtr<RecordingCallback> callback_;
-  ComPtr<IMFSourceReader> reader_;
+  OpenReader open_;
 };
 
 TEST_F(SeamTest, ReadSample_EachResultKind) {
@@ -131,17 +125,17 @@ TEST_F(SeamTest, ReadSample_EachResultKind) {
     EXPECT_FALSE(error.sample);
   }
   PROPVARIANT position = Position(0);
-  EXPECT_EQ(reader_->SetCurrentPosition(GUID_NULL, position), E_ABORT);
+  EXPECT_EQ(open_.reader->SetCurrentPosition(GUID_NULL, position), E_ABORT);
 }
 
 TEST_F(SeamTest, SetCurrentPosition_Refused) {
   Open({Frame(0, 100), Frame(100, 100)});
   Read();
   PROPVARIANT position = Position(kRefusedPosition);
-  EXPECT_EQ(reader_->SetCurrentPosition(GUID_NULL, position), kRefused);
+  EXPECT_EQ(open_.reader->SetCurrentPosition(GUID_NULL, position), kRefused);
   EXPECT_EQ(Read().time, 100);  // still usable, where it was
   position = Position(0);
-  EXPECT_EQ(reader_->SetCurrentPosition(GUID_NULL, position), S_OK);
+  EXPECT_EQ(open_.reader->SetCurrentPosition(GUID_NULL, position), S_OK);
   EXPECT_EQ(Read().time, 0);
   EXPECT_EQ(Read().time, 100);
   EXPECT_EQ(Read().flags, static_cast<DWORD>(MF_SOURCE_READERF_ENDOFSTREAM));
@@ -150,7 +144,7 @@ TEST_F(SeamTest, SetCurrentPosition_Refused) {
 TEST_F(SeamTest, NativeType_FromSourceInfo) {
   Open({});
   ComPtr<IMFMediaType> native;
-  ASSERT_EQ(reader_->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &native), S_OK);
+  ASSERT_EQ(open_.reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &native), S_OK);
   UINT32 value = 0;
   UINT64 rate = 0;
   EXPECT_EQ(native->GetUINT32(MF_MT_VIDEO_ROTATION, &value), S_OK);
@@ -159,47 +153,28 @@ TEST_F(SeamTest, NativeType_FromSourceInfo) {
   EXPECT_EQ(native->GetUINT64(MF_MT_PIXEL_ASPECT_RATIO, &rate), MF_E_ATTRIBUTENOTFOUND);
   EXPECT_EQ(native->GetUINT32(MF_MT_FRAME_SIZE, &value), MF_E_INVALIDTYPE);
   ComPtr<IMFMediaType> next;
-  EXPECT_EQ(reader_->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 1, &next), MF_E_NO_MORE_TYPES);
+  EXPECT_EQ(open_.reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 1, &next), MF_E_NO_MORE_TYPES);
   PROPVARIANT duration;
-  ASSERT_EQ(reader_->GetPresentationAttribute(MF_SOURCE_READER_MEDIASOURCE, MF_PD_DURATION, &duration), S_OK);
+  ASSERT_EQ(open_.reader->GetPresentationAttribute(MF_SOURCE_READER_MEDIASOURCE, MF_PD_DURATION, &duration), S_OK);
   EXPECT_EQ(duration.uhVal.QuadPart, 1'000u);
 }
 
-// A random-access stream that brings its own source; its bytes are never read.
-class SourceBringingStream final
-    : public korvane::com::RuntimeClass<korvane::com::kPlainRuntimeClass, ABI::Windows::Storage::Streams::IRandomAccessStream,
-                                        korvane::winrt::IRandomAccessStreamIo, IMediaSourceFactory> {
- public:
-  HRESULT get_Size(UINT64* value) override { return *value = 0, S_OK; }
-  HRESULT put_Size(UINT64) override { return E_NOTIMPL; }
-  HRESULT get_Position(UINT64* value) override { return *value = 0, S_OK; }
-  HRESULT Seek(UINT64) override { return S_OK; }
-  HRESULT CloneStream(ABI::Windows::Storage::Streams::IRandomAccessStream**) override { return E_NOTIMPL; }
-  HRESULT get_CanRead(BOOL* value) override { return *value = TRUE, S_OK; }
-  HRESULT get_CanWrite(BOOL* value) override { return *value = FALSE, S_OK; }
-  HRESULT ReadAt(void*, ULONG, ULONG* read) override { return *read = 0, S_OK; }
-  HRESULT WriteAt(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
-  HRESULT CreateMediaSource(std::unique_ptr<MediaSource>* source) override {
-    *source = std::make_unique<FakeSource>(std::vector<Step>{Frame(5, 10)});
-    return S_OK;
-  }
-
- protected:
-  const char* RuntimeClassNameText() const override { return "Korvane.Test.SourceBringingStream"; }
-};
-
+// A random-access stream that brings its own source: its bytes are never read.
 TEST(SeamFactoryTest, CreateSourceReader_UsesStreamsSource) {
   MfStarted started;
-  ComPtr<SourceBringingStream> stream = MakeComObject<SourceBringingStream>();
+  auto script = std::make_shared<ScriptedSource>();
+  script->info.videoSubtype = MFVideoFormat_H264;
+  script->info.width = 64;
+  script->info.height = 32;
+  script->frames = {{.time = 5, .duration = 10}};
+  ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream;
+  ASSERT_EQ(CreateScriptedStream(script, std::make_shared<ScriptedSourceLog>(), &stream), S_OK);
   ComPtr<IMFByteStream> byteStream;
-  ASSERT_EQ(MFCreateMFByteStreamOnStreamEx(static_cast<IInspectable*>(stream.Get()), &byteStream), S_OK);
-  ComPtr<RecordingCallback> callback = MakeComObject<RecordingCallback>();
-  ComPtr<IMFAttributes> attributes;
-  ASSERT_EQ(MFCreateAttributes(&attributes, 1), S_OK);
-  attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback.Get());
+  ASSERT_EQ(MFCreateMFByteStreamOnStreamEx(stream.Get(), &byteStream), S_OK);
   OpenReader open;
-  open.callback = callback;
-  ASSERT_EQ(MFCreateSourceReaderFromByteStream(byteStream.Get(), attributes.Get(), &open.reader), S_OK);
+  open.callback = MakeComObject<RecordingCallback>();
+  ASSERT_EQ(MFCreateSourceReaderFromByteStream(byteStream.Get(), CallbackOnly(open.callback.Get()).Get(), &open.reader),
+            S_OK);
   Completion c = ReadOne(open);
   ASSERT_TRUE(c.sample);
   EXPECT_EQ(c.time, 5);

@@ -17,6 +17,16 @@ constexpr GUID kOtherKey{0x11111111, 0x2222, 0x3333, {1, 2, 3, 4, 5, 6, 7, 9}};
 
 class Counted final : public ComObject<IUnknown> {};
 
+// The bytes a buffer's Lock shows.
+std::vector<BYTE> Packed(IMFMediaBuffer* buffer) {
+  BYTE* bytes = nullptr;
+  DWORD length = 0;
+  EXPECT_EQ(buffer->Lock(&bytes, nullptr, &length), S_OK);
+  std::vector<BYTE> copy(bytes, bytes + length);
+  buffer->Unlock();
+  return copy;
+}
+
 TEST(AttributesTest, Get_MissingAndWrongType) {
   ComPtr<IMFAttributes> attributes;
   ASSERT_EQ(MFCreateAttributes(&attributes, 4), S_OK);
@@ -43,12 +53,12 @@ TEST(AttributesTest, Get_MissingAndWrongType) {
 
 TEST(AttributesTest, SetUnknown_HoldsReference) {
   ComPtr<Counted> object = MakeComObject<Counted>();
+  auto references = [&] { return object->AddRef(), object->Release(); };
   {
     ComPtr<IMFMediaType> type;
     ASSERT_EQ(MFCreateMediaType(&type), S_OK);
     ASSERT_EQ(type->SetUnknown(kKey, object.Get()), S_OK);
-    object->AddRef();
-    EXPECT_EQ(object->Release(), 2u);  // ours and the store's
+    EXPECT_EQ(references(), 2u);  // ours and the store's
     ComPtr<IUnknown> back;
     EXPECT_EQ(type->GetUnknown(kKey, IID_PPV_ARGS(&back)), S_OK);
     EXPECT_EQ(back.Get(), static_cast<IUnknown*>(object.Get()));
@@ -64,8 +74,7 @@ TEST(AttributesTest, SetUnknown_HoldsReference) {
     EXPECT_EQ(count, 1u);  // the copy replaced what was there
     EXPECT_EQ(copy->GetUnknown(kKey, IID_PPV_ARGS(&back)), S_OK);
   }
-  object->AddRef();
-  EXPECT_EQ(object->Release(), 1u);  // every store let go
+  EXPECT_EQ(references(), 1u);  // every store let go
 }
 
 TEST(SampleTest, TimeAndDuration_Unset) {
@@ -97,11 +106,7 @@ TEST(SampleTest, ConvertToContiguousBuffer_JoinsBuffers) {
   }
   ComPtr<IMFMediaBuffer> joined;
   ASSERT_EQ(sample->ConvertToContiguousBuffer(&joined), S_OK);
-  BYTE* bytes = nullptr;
-  DWORD length = 0;
-  ASSERT_EQ(joined->Lock(&bytes, nullptr, &length), S_OK);
-  EXPECT_EQ(std::vector<BYTE>(bytes, bytes + length), (std::vector<BYTE>{1, 1, 1, 2, 2}));
-  joined->Unlock();
+  EXPECT_EQ(Packed(joined.Get()), (std::vector<BYTE>{1, 1, 1, 2, 2}));
   DWORD count = 0;
   sample->GetBufferCount(&count);
   EXPECT_EQ(count, 1u);
@@ -127,14 +132,6 @@ class TextureBufferTest : public ::testing::Test {
     ComPtr<ID3D11Texture2D> texture;
     EXPECT_EQ(device_->CreateTexture2D(&desc, &data, &texture), S_OK);
     return texture;
-  }
-  static std::vector<BYTE> Packed(IMFMediaBuffer* buffer) {
-    BYTE* bytes = nullptr;
-    DWORD length = 0;
-    EXPECT_EQ(buffer->Lock(&bytes, nullptr, &length), S_OK);
-    std::vector<BYTE> copy(bytes, bytes + length);
-    buffer->Unlock();
-    return copy;
   }
 
   ComPtr<ID3D11Device> device_;

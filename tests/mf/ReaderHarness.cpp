@@ -14,44 +14,40 @@ OpenReader OpenFile(const std::string& path, const GUID& subtype) {
             S_OK);
   ComPtr<ID3D10Multithread> multithread;
   if (SUCCEEDED(open.context.As(&multithread))) multithread->SetMultithreadProtected(TRUE);
-
   UINT token = 0;
   ComPtr<IMFDXGIDeviceManager> manager;
   EXPECT_EQ(MFCreateDXGIDeviceManager(&token, &manager), S_OK);
   EXPECT_EQ(manager->ResetDevice(open.device.Get(), token), S_OK);
 
   ComPtr<IUnknown> stream;
-  open.hr = CreateRandomAccessStreamOnFile(path.c_str(), FileAccessMode_Read, IID_PPV_ARGS(&stream));
-  if (FAILED(open.hr)) return open;
   ComPtr<IMFByteStream> byteStream;
-  open.hr = MFCreateMFByteStreamOnStreamEx(stream.Get(), &byteStream);
-  if (FAILED(open.hr)) return open;
-
   ComPtr<IMFAttributes> attributes;
   EXPECT_EQ(MFCreateAttributes(&attributes, 4), S_OK);
   attributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER, manager.Get());
   attributes->SetUINT32(MF_SOURCE_READER_ENABLE_ADVANCED_VIDEO_PROCESSING, 1);
   attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1);
   attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, open.callback.Get());
-  open.hr = MFCreateSourceReaderFromByteStream(byteStream.Get(), attributes.Get(), &open.reader);
-  if (FAILED(open.hr)) return open;
+  if (FAILED(open.hr = CreateRandomAccessStreamOnFile(path.c_str(), FileAccessMode_Read, IID_PPV_ARGS(&stream))) ||
+      FAILED(open.hr = MFCreateMFByteStreamOnStreamEx(stream.Get(), &byteStream)) ||
+      FAILED(open.hr = MFCreateSourceReaderFromByteStream(byteStream.Get(), attributes.Get(), &open.reader)))
+    return open;
   open.hr = SetOutput(open.reader.Get(), subtype);
   return open;
 }
 
 Completion ReadOne(OpenReader& open) {
   const size_t before = open.callback->Count();
-  HRESULT hr = open.reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, nullptr, nullptr, nullptr);
+  const HRESULT hr =
+      open.reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, nullptr, nullptr, nullptr);
   EXPECT_EQ(hr, S_OK);
-  if (FAILED(hr)) return Completion{Completion::Kind::kRead, hr, 0, MF_SOURCE_READERF_ERROR, 0, nullptr, {}};
+  if (FAILED(hr)) return Completion{.status = hr, .flags = MF_SOURCE_READERF_ERROR};
   EXPECT_TRUE(open.callback->WaitForCount(before + 1));
   return open.callback->At(before);
 }
 
 HRESULT SetOutput(IMFSourceReader* reader, const GUID& subtype, UINT32 width, UINT32 height) {
   ComPtr<IMFMediaType> type;
-  HRESULT hr = MFCreateMediaType(&type);
-  if (FAILED(hr)) return hr;
+  if (const HRESULT hr = MFCreateMediaType(&type); FAILED(hr)) return hr;
   type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
   type->SetGUID(MF_MT_SUBTYPE, subtype);
   if (width != 0) MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, width, height);
@@ -69,41 +65,41 @@ ComPtr<ID3D11Texture2D> TextureOf(IMFSample* sample, D3D11_TEXTURE2D_DESC* desc)
   return texture;
 }
 
-std::vector<uint8_t> ReadBack(ID3D11Device* device, ID3D11DeviceContext* context, ID3D11Texture2D* texture) {
+std::vector<uint8_t> ReadBack(const OpenReader& open, ID3D11Texture2D* texture) {
+  if (texture == nullptr) return {};
   D3D11_TEXTURE2D_DESC desc{};
   texture->GetDesc(&desc);
   D3D11_TEXTURE2D_DESC staging = desc;
   staging.Usage = D3D11_USAGE_STAGING;
-  staging.BindFlags = 0;
-  staging.MiscFlags = 0;
+  staging.BindFlags = staging.MiscFlags = 0;
   staging.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
   ComPtr<ID3D11Texture2D> copy;
-  if (FAILED(device->CreateTexture2D(&staging, nullptr, &copy))) return {};
-  context->CopySubresourceRegion(copy.Get(), 0, 0, 0, 0, texture, 0, nullptr);
   D3D11_MAPPED_SUBRESOURCE mapped{};
-  if (FAILED(context->Map(copy.Get(), 0, D3D11_MAP_READ, 0, &mapped))) return {};
+  if (FAILED(open.device->CreateTexture2D(&staging, nullptr, &copy))) return {};
+  open.context->CopySubresourceRegion(copy.Get(), 0, 0, 0, 0, texture, 0, nullptr);
+  if (FAILED(open.context->Map(copy.Get(), 0, D3D11_MAP_READ, 0, &mapped))) return {};
   const bool nv12 = desc.Format == DXGI_FORMAT_NV12;
   const size_t rowBytes = nv12 ? desc.Width : desc.Width * 4;
   const size_t rows = nv12 ? desc.Height + desc.Height / 2 : desc.Height;
   std::vector<uint8_t> packed(rowBytes * rows);
   for (size_t row = 0; row < rows; ++row)
-    std::memcpy(packed.data() + row * rowBytes, static_cast<const uint8_t*>(mapped.pData) + row * mapped.RowPitch, rowBytes);
-  context->Unmap(copy.Get(), 0);
+    std::memcpy(&packed[row * rowBytes], static_cast<const uint8_t*>(mapped.pData) + row * mapped.RowPitch, rowBytes);
+  open.context->Unmap(copy.Get(), 0);
   return packed;
 }
 
-int FrameIndexOf(const std::vector<uint8_t>& packed, const D3D11_TEXTURE2D_DESC& desc, int* rotation) {
-  const int width = static_cast<int>(desc.Width), height = static_cast<int>(desc.Height);
+int FrameIndexOf(const OpenReader& open, ID3D11Texture2D* texture, int* rotation) {
+  std::vector<uint8_t> packed = ReadBack(open, texture);
   if (packed.empty()) return -1;
-  korvane::test::FrameMark mark;
+  D3D11_TEXTURE2D_DESC desc{};
+  texture->GetDesc(&desc);
+  const int width = static_cast<int>(desc.Width), height = static_cast<int>(desc.Height);
   if (desc.Format == DXGI_FORMAT_NV12) {
-    mark = korvane::test::ReadFrameMark(packed.data(), width, width, height);
-    if (korvane::test::ReadFrameIndexNv12(packed.data(), width, width, height) != mark.index) return -1;
+    if (korvane::test::ReadFrameIndexNv12(packed.data(), width, width, height) < 0) return -1;
   } else {
-    std::vector<uint8_t> luma(static_cast<size_t>(width) * height);
-    for (size_t i = 0; i < luma.size(); ++i) luma[i] = packed[i * 4 + 1];
-    mark = korvane::test::ReadFrameMark(luma.data(), width, width, height);
+    for (size_t i = 0; i < packed.size() / 4; ++i) packed[i] = packed[i * 4 + 1];
   }
+  const korvane::test::FrameMark mark = korvane::test::ReadFrameMark(packed.data(), width, width, height);
   if (rotation != nullptr) *rotation = mark.rotationDegrees;
   return mark.index;
 }

@@ -32,46 +32,36 @@ struct Completion {
   DWORD streamIndex = 0;
   DWORD flags = 0;
   LONGLONG time = 0;
-  ComPtr<IMFSample> sample;
-  std::thread::id thread;
+  ComPtr<IMFSample> sample{};
+  std::thread::id thread = std::this_thread::get_id();
 };
 
+// Thread-safe; callbacks come from the reader's work thread, the queries from the test.
 class RecordingCallback final : public ComObject<IMFSourceReaderCallback> {
+  template <class F>
+  auto Locked(F f) {
+    std::lock_guard lock(mutex_);
+    return f();
+  }
+
  public:
   HRESULT OnReadSample(HRESULT status, DWORD streamIndex, DWORD flags, LONGLONG time, IMFSample* sample) override {
-    Completion c{Completion::Kind::kRead, status, streamIndex, flags, time, sample, std::this_thread::get_id()};
-    return Record(std::move(c));
+    return Record({.status = status, .streamIndex = streamIndex, .flags = flags, .time = time, .sample = sample});
   }
-  HRESULT OnFlush(DWORD streamIndex) override {
-    Completion c{Completion::Kind::kFlush, S_OK, streamIndex, 0, 0, nullptr, std::this_thread::get_id()};
-    return Record(std::move(c));
-  }
+  HRESULT OnFlush(DWORD streamIndex) override { return Record({.kind = Completion::Kind::kFlush, .streamIndex = streamIndex}); }
   HRESULT OnEvent(DWORD, IMFMediaEvent*) override { return S_OK; }
-
   ULONG Release() override {
-    ULONG left = ComObject::Release();
-    if (left == 1) {
-      std::lock_guard lock(mutex_);
-      cv_.notify_all();
-    }
+    const ULONG left = ComObject::Release();
+    if (left == 1) Locked([&] { cv_.notify_all(); });  // wakes WaitUntilOnlyOwner
     return left;
   }
 
-  // Holds the next callbacks inside themselves until Open() (the gate starts open).
-  void Close() {
-    std::lock_guard lock(mutex_);
-    gateOpen_ = false;
-  }
-  void Open() {
-    std::lock_guard lock(mutex_);
-    gateOpen_ = true;
-    cv_.notify_all();
-  }
+  // Close holds the next callbacks inside themselves, after they are recorded, until Open (the
+  // gate starts open).
+  void Close() { Locked([&] { gateOpen_ = false; }); }
+  void Open() { Locked([&] { gateOpen_ = true, cv_.notify_all(); }); }
   // Runs inside every later callback, after it is recorded and before the gate.
-  void SetHook(std::function<void(const Completion&)> hook) {
-    std::lock_guard lock(mutex_);
-    hook_ = std::move(hook);
-  }
+  void SetHook(std::function<void(const Completion&)> hook) { Locked([&] { hook_ = std::move(hook); }); }
 
   // Waits until `count` completions have been recorded (or are being held at the gate).
   bool WaitForCount(size_t count) {
@@ -81,39 +71,21 @@ class RecordingCallback final : public ComObject<IMFSourceReaderCallback> {
   // Waits until nobody but the test holds the callback (the reader let it go).
   bool WaitUntilOnlyOwner() {
     std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, kWaitBound, [&] {
-      AddRef();
-      return ComObject::Release() == 1;
-    });
+    return cv_.wait_for(lock, kWaitBound, [&] { return AddRef(), ComObject::Release() == 1; });
   }
   // Drops the samples of the completions recorded so far (the records stay).
   void ForgetSamples() {
-    std::vector<ComPtr<IMFSample>> dropped;
-    std::lock_guard lock(mutex_);
-    for (Completion& c : completions_) dropped.push_back(std::move(c.sample));
+    std::vector<ComPtr<IMFSample>> dropped;  // released after the lock
+    Locked([&] {
+      for (Completion& c : completions_) dropped.push_back(std::move(c.sample));
+    });
   }
-  size_t Count() {
-    std::lock_guard lock(mutex_);
-    return completions_.size();
-  }
-  Completion At(size_t index) {
-    std::lock_guard lock(mutex_);
-    return completions_.at(index);
-  }
-  std::vector<Completion> All() {
-    std::lock_guard lock(mutex_);
-    return completions_;
-  }
+  size_t Count() { return Locked([&] { return completions_.size(); }); }
+  Completion At(size_t index) { return Locked([&] { return completions_.at(index); }); }
 
  private:
   HRESULT Record(Completion c) {
-    std::function<void(const Completion&)> hook;
-    {
-      std::lock_guard lock(mutex_);
-      completions_.push_back(c);
-      hook = hook_;
-      cv_.notify_all();
-    }
+    const auto hook = Locked([&] { return completions_.push_back(c), cv_.notify_all(), hook_; });
     if (hook) hook(c);
     std::unique_lock lock(mutex_);
     cv_.wait(lock, [&] { return gateOpen_; });
@@ -138,31 +110,24 @@ struct OpenReader {
 };
 
 // Starts MF for its lifetime.
-class MfStarted {
- public:
+struct MfStarted {
   MfStarted() { EXPECT_EQ(MFStartup(MF_VERSION, MFSTARTUP_FULL), S_OK); }
   ~MfStarted() { EXPECT_EQ(MFShutdown(), S_OK); }
 };
 
 OpenReader OpenFile(const std::string& path, const GUID& subtype = MFVideoFormat_NV12);
-
 // Issues one read and waits for its completion.
 Completion ReadOne(OpenReader& open);
-
 // Sets the current type's subtype and (when non-zero) frame size.
 HRESULT SetOutput(IMFSourceReader* reader, const GUID& subtype, UINT32 width = 0, UINT32 height = 0);
-
-// The texture of a sample and its description.
+// The texture of a sample and its description; null when the sample holds none.
 ComPtr<ID3D11Texture2D> TextureOf(IMFSample* sample, D3D11_TEXTURE2D_DESC* desc = nullptr);
-
 // The texture's bytes, tightly packed (NV12: luma rows then chroma rows, pitch = width;
 // BGRA: 4 × width), read through a staging copy and Map.
-std::vector<uint8_t> ReadBack(ID3D11Device* device, ID3D11DeviceContext* context, ID3D11Texture2D* texture);
-
-// The frame index in a packed NV12 or BGRA picture (BGRA: luma from the green channel);
-// rotation receives the turn of the picture from the stored one.
-int FrameIndexOf(const std::vector<uint8_t>& packed, const D3D11_TEXTURE2D_DESC& desc, int* rotation = nullptr);
-
+std::vector<uint8_t> ReadBack(const OpenReader& open, ID3D11Texture2D* texture);
+// The frame index a texture shows (BGRA: luma from the green channel), -1 for none; rotation
+// receives the turn of the picture from the stored one.
+int FrameIndexOf(const OpenReader& open, ID3D11Texture2D* texture, int* rotation = nullptr);
 PROPVARIANT Position(int64_t time);
 
 }  // namespace korvane::mf::test

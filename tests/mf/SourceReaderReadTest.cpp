@@ -59,13 +59,10 @@ TEST_P(ReadAllTest, ReadSample_EveryFrameOnceInOrder) {
     EXPECT_EQ(desc.Format, DXGI_FORMAT_NV12);
     EXPECT_EQ(desc.Width, expectedWidth);
     EXPECT_EQ(desc.Height, expectedHeight);
-    const std::vector<uint8_t> pixels = ReadBack(open.device.Get(), open.context.Get(), texture.Get());
     int rotation = -1;
-    EXPECT_EQ(FrameIndexOf(pixels, desc, &rotation), static_cast<int>(i));
+    EXPECT_EQ(FrameIndexOf(open, texture.Get(), &rotation), static_cast<int>(i));
     EXPECT_EQ(rotation, spec.rotationDegrees);
-    if (comparePixels) {
-      EXPECT_TRUE(pixels == reference[i].nv12) << "NV12 bytes differ from the reference";
-    }
+    EXPECT_TRUE(!comparePixels || ReadBack(open, texture.Get()) == reference[i].nv12) << "NV12 bytes differ";
   }
 
   for (int repeat = 0; repeat < 2; ++repeat) {
@@ -79,37 +76,24 @@ TEST_P(ReadAllTest, ReadSample_EveryFrameOnceInOrder) {
 INSTANTIATE_TEST_SUITE_P(GeneratedFiles, ReadAllTest, ::testing::ValuesIn(korvane::test::AllTestVideoKinds()),
                          [](const auto& info) { return std::string(korvane::test::TestVideoKindName(info.param)); });
 
-}  // namespace
-}  // namespace korvane::mf::test
-
-namespace korvane::mf::test {
-namespace {
-
-class TexturePoolTest : public ::testing::Test {
- protected:
-  MfStarted started_;
-};
-
-TEST_F(TexturePoolTest, ReadSample_HeldTextureNeverOverwritten) {
+TEST(TexturePoolTest, ReadSample_HeldTextureNeverOverwritten) {
+  MfStarted started;
   OpenReader open = OpenFile(korvane::test::TestVideo(TestVideoKind::H264Mp4));
   ASSERT_EQ(open.hr, S_OK);
   ComPtr<korvane::d3d11::IDeviceDiagnostics> diagnostics;
   ASSERT_EQ(open.device.As(&diagnostics), S_OK);
 
   // The first frame's texture is kept, as a cache keeps one; every sample is let go at once.
-  D3D11_TEXTURE2D_DESC desc{};
-  ComPtr<ID3D11Texture2D> kept = TextureOf(ReadOne(open).sample.Get(), &desc);
+  ComPtr<ID3D11Texture2D> kept = TextureOf(ReadOne(open).sample.Get());
   ASSERT_TRUE(kept);
   open.callback->ForgetSamples();
   uint64_t peak = 0;
   for (int i = 1; i < 60; ++i) {
-    Completion c = ReadOne(open);
-    ASSERT_TRUE(c.sample);
-    c.sample.Reset();
+    ASSERT_TRUE(ReadOne(open).sample);
     open.callback->ForgetSamples();
     peak = std::max(peak, diagnostics->GetStatistics().liveTextures);
   }
-  EXPECT_EQ(FrameIndexOf(ReadBack(open.device.Get(), open.context.Get(), kept.Get()), desc), 0);
+  EXPECT_EQ(FrameIndexOf(open, kept.Get()), 0);
   // Released textures are reused: the kept one, one in use and one being read back at most.
   EXPECT_LE(peak, 4u);
 }
