@@ -33,81 +33,78 @@ class FileApiTest : public ::testing::Test {
   TempFolder outside;
 };
 
-struct AttributeCase {
-  const char* path;    // inside the TempFolder
-  DWORD attributes;    // 0: the query fails
-  DWORD error;
-};
-
-void PrintTo(const AttributeCase& c, std::ostream* os) { *os << c.path; }
-
-class GetFileAttributesTest : public FileApiTest, public ::testing::WithParamInterface<AttributeCase> {};
-
-TEST_P(GetFileAttributesTest, GetFileAttributesExW_ReportsKindWithoutFollowingLinks) {
-  const AttributeCase& c = GetParam();
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  SetLastError(0);
-  EXPECT_EQ(c.attributes != 0, GetFileAttributesExW(folder.Path(c.path).c_str(), GetFileExInfoStandard, &data) != 0);
-  EXPECT_EQ(c.attributes, data.dwFileAttributes);
-  EXPECT_EQ(c.error, GetLastError());
+TEST_F(FileApiTest, GetFileAttributesExW_ReportsKindWithoutFollowingLinks) {
+  const struct {
+    const char* path;
+    DWORD attributes;  // 0: the query fails
+    DWORD error;
+  } cases[] = {{"file.txt", FILE_ATTRIBUTE_NORMAL, 0},           {"dir", FILE_ATTRIBUTE_DIRECTORY, 0},
+               {"dir/", FILE_ATTRIBUTE_DIRECTORY, 0},            {"link-to-dir", FILE_ATTRIBUTE_REPARSE_POINT, 0},
+               {"link-to-dir/", FILE_ATTRIBUTE_REPARSE_POINT, 0}, {"link-to-file", FILE_ATTRIBUTE_REPARSE_POINT, 0},
+               {"missing.txt", 0, ERROR_FILE_NOT_FOUND},          {"missing/file.txt", 0, ERROR_PATH_NOT_FOUND},
+               {"file.txt/inner", 0, ERROR_PATH_NOT_FOUND},       {"file.txt/", 0, ERROR_PATH_NOT_FOUND}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    SetLastError(0);
+    EXPECT_EQ(c.attributes != 0, GetFileAttributesExW(folder.Path(c.path).c_str(), GetFileExInfoStandard, &data) != 0);
+    EXPECT_EQ(c.attributes, data.dwFileAttributes);
+    EXPECT_EQ(c.error, GetLastError());
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, GetFileAttributesTest,
-    ::testing::Values(AttributeCase{"file.txt", FILE_ATTRIBUTE_NORMAL, 0}, AttributeCase{"dir", FILE_ATTRIBUTE_DIRECTORY, 0},
-                      AttributeCase{"dir/", FILE_ATTRIBUTE_DIRECTORY, 0},
-                      AttributeCase{"link-to-dir", FILE_ATTRIBUTE_REPARSE_POINT, 0},
-                      AttributeCase{"link-to-dir/", FILE_ATTRIBUTE_REPARSE_POINT, 0},
-                      AttributeCase{"link-to-file", FILE_ATTRIBUTE_REPARSE_POINT, 0},
-                      AttributeCase{"missing.txt", 0, ERROR_FILE_NOT_FOUND},
-                      AttributeCase{"missing/file.txt", 0, ERROR_PATH_NOT_FOUND},
-                      AttributeCase{"file.txt/inner", 0, ERROR_PATH_NOT_FOUND},
-                      AttributeCase{"file.txt/", 0, ERROR_PATH_NOT_FOUND}));
-
-TEST_F(FileApiTest, CreateDirectoryW_CreatesOnceThenReportsExisting) {
-  ASSERT_TRUE(CreateDirectoryW(folder.Path("new", true).c_str(), nullptr));
+// One sequence, each call seeing what the earlier ones left.
+TEST_F(FileApiTest, CreateDeleteRemove_DoTheirOwnKindOrFailWithOriginalCode) {
+  folder.MakeLink("second-link-to-dir", outside.Root());
+  enum Call { kCreateDirectory, kDeleteFile, kRemoveDirectory };
+  const struct {
+    Call call;
+    const char* path;
+    DWORD error;  // 0: the call succeeds
+  } steps[] = {{kCreateDirectory, "new/", 0},
+               {kCreateDirectory, "new/", ERROR_ALREADY_EXISTS},
+               {kCreateDirectory, "missing/new", ERROR_PATH_NOT_FOUND},
+               {kDeleteFile, "dir", ERROR_ACCESS_DENIED},  // never a folder
+               {kRemoveDirectory, "dir/", ERROR_DIR_NOT_EMPTY},
+               {kRemoveDirectory, "link-to-file", ERROR_DIRECTORY},
+               {kRemoveDirectory, "file.txt", ERROR_DIRECTORY},
+               {kDeleteFile, "file.txt", 0},
+               {kDeleteFile, "file.txt", ERROR_FILE_NOT_FOUND},
+               {kDeleteFile, "link-to-file", 0},
+               {kDeleteFile, "second-link-to-dir", 0},  // a link goes as a link, as a file
+               {kDeleteFile, "dir/inner.txt", 0},
+               {kRemoveDirectory, "dir/", 0},
+               {kRemoveDirectory, "dir", ERROR_FILE_NOT_FOUND},
+               {kRemoveDirectory, "link-to-dir/", 0}};  // or as a folder
+  for (const auto& step : steps) {
+    const std::string path = folder.Path(step.path);
+    SCOPED_TRACE(testing::Message() << "call " << step.call << " on " << step.path);
+    const BOOL done = step.call == kCreateDirectory ? CreateDirectoryW(path.c_str(), nullptr)
+                      : step.call == kDeleteFile    ? DeleteFileW(path.c_str())
+                                                    : RemoveDirectoryW(path.c_str());
+    EXPECT_EQ(step.error == 0, done != 0);
+    if (step.error != 0) {
+      EXPECT_EQ(step.error, GetLastError());
+    }
+  }
   EXPECT_TRUE(std::filesystem::is_directory(folder.Root() / "new"));
-  EXPECT_FALSE(CreateDirectoryW(folder.Path("new", true).c_str(), nullptr));
-  EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
-  EXPECT_FALSE(CreateDirectoryW(folder.Path("missing/new").c_str(), nullptr));
-  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
-}
-
-TEST_F(FileApiTest, DeleteFileW_RemovesFilesAndLinksNeverFolders) {
-  ASSERT_TRUE(DeleteFileW(folder.Path("file.txt").c_str()));
-  ASSERT_TRUE(DeleteFileW(folder.Path("link-to-file").c_str()));
-  ASSERT_TRUE(DeleteFileW(folder.Path("link-to-dir").c_str()));
-  EXPECT_FALSE(folder.Exists("file.txt") || folder.Exists("link-to-file") || folder.Exists("link-to-dir"));
+  for (const char* gone : {"dir", "file.txt", "link-to-file", "link-to-dir", "second-link-to-dir"}) {
+    EXPECT_FALSE(folder.Exists(gone)) << gone;
+  }
   EXPECT_TRUE(outside.Exists("target.txt"));
-  EXPECT_FALSE(DeleteFileW(folder.Path("file.txt").c_str()));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-  EXPECT_FALSE(DeleteFileW(folder.Path("dir").c_str()));
-  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-}
-
-TEST_F(FileApiTest, RemoveDirectoryW_RemovesEmptyFolderOrFolderLink) {
-  EXPECT_FALSE(RemoveDirectoryW(folder.Path("dir", true).c_str()));
-  EXPECT_EQ(ERROR_DIR_NOT_EMPTY, GetLastError());
-  ASSERT_TRUE(DeleteFileW(folder.Path("dir/inner.txt").c_str()));
-  EXPECT_TRUE(RemoveDirectoryW(folder.Path("dir", true).c_str()));
-  EXPECT_TRUE(RemoveDirectoryW(folder.Path("link-to-dir", true).c_str()));
-  EXPECT_FALSE(folder.Exists("dir") || folder.Exists("link-to-dir"));
-  EXPECT_TRUE(outside.Exists("target.txt"));
-  EXPECT_FALSE(RemoveDirectoryW(folder.Path("dir").c_str()));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-  EXPECT_FALSE(RemoveDirectoryW(folder.Path("link-to-file").c_str()));
-  EXPECT_EQ(ERROR_DIRECTORY, GetLastError());
-  EXPECT_FALSE(RemoveDirectoryW(folder.Path("file.txt").c_str()));
-  EXPECT_EQ(ERROR_DIRECTORY, GetLastError());
 }
 
 using Listing = std::vector<std::pair<std::string, DWORD>>;
+
+HANDLE Find(const std::string& search, WIN32_FIND_DATAW* data, DWORD flags = 0) {
+  return FindFirstFileExW(search.c_str(), FindExInfoStandard, data, FindExSearchNameMatch, nullptr, flags);
+}
 
 // A whole listing: each entry's name and attributes, in listing order.
 Listing List(const std::string& search, DWORD flags = 0) {
   Listing entries;
   WIN32_FIND_DATAW data{};
-  HANDLE listing = FindFirstFileExW(search.c_str(), FindExInfoStandard, &data, FindExSearchNameMatch, nullptr, flags);
+  HANDLE listing = Find(search, &data, flags);
   if (listing == INVALID_HANDLE_VALUE) return entries;
   do {
     entries.emplace_back(data.cFileName, data.dwFileAttributes);
@@ -117,7 +114,7 @@ Listing List(const std::string& search, DWORD flags = 0) {
   return entries;
 }
 
-TEST_F(FileApiTest, FindFirstFileExW_ListsDotEntriesThenNamesInOrder) {
+TEST_F(FileApiTest, FindFirstFileExW_ListsDotEntriesThenNamesInOrderOrFailsWithOriginalCode) {
   folder.WriteFile("B.txt");
   const Listing expected{{".", FILE_ATTRIBUTE_DIRECTORY},      {"..", FILE_ATTRIBUTE_DIRECTORY},
                          {"B.txt", FILE_ATTRIBUTE_NORMAL},      {"dir", FILE_ATTRIBUTE_DIRECTORY},
@@ -126,36 +123,22 @@ TEST_F(FileApiTest, FindFirstFileExW_ListsDotEntriesThenNamesInOrder) {
   EXPECT_EQ(expected, List(folder.Path("*")));
   EXPECT_EQ((Listing{{"B.txt", FILE_ATTRIBUTE_NORMAL}, {"file.txt", FILE_ATTRIBUTE_NORMAL}}), List(folder.Path("*.TXT")));
   EXPECT_EQ(Listing{}, List(folder.Path("*.TXT"), FIND_FIRST_EX_CASE_SENSITIVE));
+  const std::pair<const char*, DWORD> failures[] = {{"*.tmp", ERROR_FILE_NOT_FOUND},
+                                                    {"dir/", ERROR_FILE_NOT_FOUND},
+                                                    {"missing/*", ERROR_PATH_NOT_FOUND},
+                                                    {"file.txt/*", ERROR_PATH_NOT_FOUND}};
+  for (const auto& [search, error] : failures) {
+    WIN32_FIND_DATAW data{};
+    SetLastError(0);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Find(folder.Path(search), &data)) << search;
+    EXPECT_EQ(error, GetLastError()) << search;
+  }
 }
-
-struct FindFailureCase {
-  const char* search;  // inside the TempFolder
-  DWORD error;
-};
-
-void PrintTo(const FindFailureCase& c, std::ostream* os) { *os << c.search; }
-
-class FindFailureTest : public FileApiTest, public ::testing::WithParamInterface<FindFailureCase> {};
-
-TEST_P(FindFailureTest, FindFirstFileExW_FailsWithOriginalCode) {
-  WIN32_FIND_DATAW data{};
-  SetLastError(0);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileExW(folder.Path(GetParam().search).c_str(), FindExInfoStandard,
-                                                   &data, FindExSearchNameMatch, nullptr, 0));
-  EXPECT_EQ(GetParam().error, GetLastError());
-}
-
-INSTANTIATE_TEST_SUITE_P(Searches, FindFailureTest,
-                         ::testing::Values(FindFailureCase{"*.tmp", ERROR_FILE_NOT_FOUND},
-                                           FindFailureCase{"dir/", ERROR_FILE_NOT_FOUND},
-                                           FindFailureCase{"missing/*", ERROR_PATH_NOT_FOUND},
-                                           FindFailureCase{"file.txt/*", ERROR_PATH_NOT_FOUND}));
 
 TEST_F(FileApiTest, FindNextFileW_ListsSnapshotAndSkipsEntriesDeletedMeanwhile) {
   folder.WriteFile("late.txt");
   WIN32_FIND_DATAW data{};
-  HANDLE listing = FindFirstFileExW(folder.Path("*.txt").c_str(), FindExInfoStandard, &data,
-                                    FindExSearchNameMatch, nullptr, 0);
+  HANDLE listing = Find(folder.Path("*.txt"), &data);
   ASSERT_NE(INVALID_HANDLE_VALUE, listing);
   EXPECT_STREQ("file.txt", data.cFileName);
   folder.WriteFile("new.txt");  // after the snapshot
@@ -173,8 +156,7 @@ TEST_F(FileApiTest, FindNextFileW_CloseOnAnotherThreadNeverTouchesFreedListing) 
   for (int i = 0; i < 200; ++i) folder.WriteFile("entry" + std::to_string(i) + ".tmp");
   for (int round = 0; round < 20; ++round) {
     WIN32_FIND_DATAW first{};
-    HANDLE listing = FindFirstFileExW(folder.Path("*.tmp").c_str(), FindExInfoStandard, &first,
-                                      FindExSearchNameMatch, nullptr, 0);
+    HANDLE listing = Find(folder.Path("*.tmp"), &first);
     ASSERT_NE(INVALID_HANDLE_VALUE, listing);
     std::atomic<DWORD> endError{0};
     std::thread reader([&] {

@@ -7,28 +7,15 @@
 
 namespace {
 
-struct ErrnoCase {
-  int error;
-  DWORD code;
-};
-
-void PrintTo(const ErrnoCase& c, std::ostream* os) { *os << "errno " << c.error; }
-
-class Win32ErrorFromErrnoTest : public ::testing::TestWithParam<ErrnoCase> {};
-
-TEST_P(Win32ErrorFromErrnoTest, Map_GivesWin32Code) {
-  EXPECT_EQ(GetParam().code, korvane::win32::Win32ErrorFromErrno(GetParam().error));
+TEST(LastErrorTest, Win32ErrorFromErrno_GivesWin32Code) {
+  const std::pair<int, DWORD> cases[] = {
+      {ENOENT, ERROR_FILE_NOT_FOUND},         {ENOTDIR, ERROR_PATH_NOT_FOUND},     {EACCES, ERROR_ACCESS_DENIED},
+      {EPERM, ERROR_ACCESS_DENIED},           {ENOTEMPTY, ERROR_DIR_NOT_EMPTY},    {EEXIST, ERROR_ALREADY_EXISTS},
+      {ENOSPC, ERROR_DISK_FULL},              {EMFILE, ERROR_TOO_MANY_OPEN_FILES}, {EBUSY, ERROR_BUSY},
+      {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE}, {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
+      {EINVAL, ERROR_INVALID_PARAMETER},      {EDOM, ERROR_GEN_FAILURE}};
+  for (const auto& [error, code] : cases) EXPECT_EQ(code, korvane::win32::Win32ErrorFromErrno(error)) << "errno " << error;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Errno, Win32ErrorFromErrnoTest,
-    ::testing::Values(ErrnoCase{ENOENT, ERROR_FILE_NOT_FOUND}, ErrnoCase{ENOTDIR, ERROR_PATH_NOT_FOUND},
-                      ErrnoCase{EACCES, ERROR_ACCESS_DENIED}, ErrnoCase{EPERM, ERROR_ACCESS_DENIED},
-                      ErrnoCase{ENOTEMPTY, ERROR_DIR_NOT_EMPTY}, ErrnoCase{EEXIST, ERROR_ALREADY_EXISTS},
-                      ErrnoCase{ENOSPC, ERROR_DISK_FULL}, ErrnoCase{EMFILE, ERROR_TOO_MANY_OPEN_FILES},
-                      ErrnoCase{EBUSY, ERROR_BUSY}, ErrnoCase{ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
-                      ErrnoCase{ELOOP, ERROR_CANT_RESOLVE_FILENAME}, ErrnoCase{EINVAL, ERROR_INVALID_PARAMETER},
-                      ErrnoCase{EDOM, ERROR_GEN_FAILURE}));
 
 TEST(LastErrorTest, SetLastError_IsPerThread) {
   SetLastError(ERROR_DIR_NOT_EMPTY);

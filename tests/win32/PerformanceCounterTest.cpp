@@ -4,24 +4,16 @@
 
 namespace {
 
-class PerformanceCounterTest : public ::testing::Test {
- protected:
-  void TearDown() override { SetPerformanceCounterForTesting(std::nullopt); }
-};
-
 int64_t Counter() {
   LARGE_INTEGER value{};
   EXPECT_TRUE(QueryPerformanceCounter(&value));
   return value.QuadPart;
 }
 
-TEST_F(PerformanceCounterTest, QueryPerformanceFrequency_IsTenMegahertz) {
+TEST(PerformanceCounterTest, QueryPerformanceCounter_AdvancesMonotonicallyAtTenMegahertz) {
   LARGE_INTEGER frequency{};
   ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
   EXPECT_EQ(10'000'000, frequency.QuadPart);
-}
-
-TEST_F(PerformanceCounterTest, QueryPerformanceCounter_AdvancesMonotonically) {
   const int64_t first = Counter();
   int64_t last = first;
   // Busy-read until the clock moves: the counter must advance and never step back.
@@ -33,7 +25,7 @@ TEST_F(PerformanceCounterTest, QueryPerformanceCounter_AdvancesMonotonically) {
   EXPECT_GT(last, first);
 }
 
-TEST_F(PerformanceCounterTest, SetPerformanceCounterForTesting_FreezesThenReleases) {
+TEST(PerformanceCounterTest, SetPerformanceCounterForTesting_FreezesThenReleases) {
   SetPerformanceCounterForTesting(-42);
   EXPECT_EQ(-42, Counter());
   EXPECT_EQ(-42, Counter());
