@@ -68,14 +68,11 @@ TEST_F(FileApiTest, CreateDeleteRemove_DoTheirOwnKindOrFailWithOriginalCode) {
                {kRemoveDirectory, "dir/", ERROR_DIR_NOT_EMPTY},
                {kRemoveDirectory, "link-to-file", ERROR_DIRECTORY},
                {kRemoveDirectory, "file.txt", ERROR_DIRECTORY},
-               {kDeleteFile, "file.txt", 0},
-               {kDeleteFile, "file.txt", ERROR_FILE_NOT_FOUND},
-               {kDeleteFile, "link-to-file", 0},
-               {kDeleteFile, "second-link-to-dir", 0},  // a link goes as a link, as a file
-               {kDeleteFile, "dir/inner.txt", 0},
-               {kRemoveDirectory, "dir/", 0},
+               {kDeleteFile, "file.txt", 0},            {kDeleteFile, "file.txt", ERROR_FILE_NOT_FOUND},
+               {kDeleteFile, "link-to-file", 0},        {kDeleteFile, "second-link-to-dir", 0},  // links go as links
+               {kDeleteFile, "dir/inner.txt", 0},       {kRemoveDirectory, "dir/", 0},
                {kRemoveDirectory, "dir", ERROR_FILE_NOT_FOUND},
-               {kRemoveDirectory, "link-to-dir/", 0}};  // or as a folder
+               {kRemoveDirectory, "link-to-dir/", 0}};  // a folder link also as a folder
   for (const auto& step : steps) {
     const std::string path = folder.Path(step.path);
     SCOPED_TRACE(testing::Message() << "call " << step.call << " on " << step.path);

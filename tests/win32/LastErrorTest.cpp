@@ -14,7 +14,9 @@ TEST(LastErrorTest, Win32ErrorFromErrno_GivesWin32Code) {
       {ENOSPC, ERROR_DISK_FULL},              {EMFILE, ERROR_TOO_MANY_OPEN_FILES}, {EBUSY, ERROR_BUSY},
       {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE}, {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
       {EINVAL, ERROR_INVALID_PARAMETER},      {EDOM, ERROR_GEN_FAILURE}};
-  for (const auto& [error, code] : cases) EXPECT_EQ(code, korvane::win32::Win32ErrorFromErrno(error)) << "errno " << error;
+  for (const auto& [error, code] : cases) {
+    EXPECT_EQ(code, korvane::win32::Win32ErrorFromErrno(error)) << "errno " << error;
+  }
 }
 
 TEST(LastErrorTest, SetLastError_IsPerThread) {

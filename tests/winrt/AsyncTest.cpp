@@ -31,23 +31,13 @@ using Finished = std::pair<AsyncStatus, std::thread::id>;  // what a completed h
 
 constexpr auto kGenerousWait = 30s;
 
-// A one-way signal between the test and a body.
-class Signal {
- public:
-  void Set() {
-    std::lock_guard lock(mutex_);
-    set_ = true;
-    changed_.notify_all();
-  }
-  bool Wait() {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kGenerousWait, [this] { return set_; });
-  }
+// A one-way signal between the test and a body; set once.
+struct Signal {
+  void Set() { promise.set_value(); }
+  bool Wait() const { return future.wait_for(kGenerousWait) == std::future_status::ready; }
 
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool set_ = false;  // guarded by mutex_
+  std::promise<void> promise;
+  std::shared_future<void> future = promise.get_future().share();
 };
 
 // Status and error code, as IAsyncInfo reports them.
@@ -89,13 +79,13 @@ TEST(AsyncActionTest, Body_OutcomeSetsStatusErrorCodeAndRunsHandlerOnceOnPoolThr
     });
     std::promise<Finished> finished;
     int calls = 0;
-    ASSERT_EQ(action->put_Completed(Callback<IAsyncActionCompletedHandler>([&](IAsyncAction* sender, AsyncStatus s) {
-                                      ++calls;
-                                      EXPECT_EQ(sender, action.Get());
-                                      finished.set_value({s, std::this_thread::get_id()});
-                                      return S_OK;
-                                    }).Get()),
-              S_OK);
+    auto onCompleted = [&](IAsyncAction* sender, AsyncStatus s) {
+      ++calls;
+      EXPECT_EQ(sender, action.Get());
+      finished.set_value({s, std::this_thread::get_id()});
+      return S_OK;
+    };
+    EXPECT_EQ(action->put_Completed(Callback<IAsyncActionCompletedHandler>(onCompleted).Get()), S_OK);
     release.Set();
     const Finished seen = Await(finished.get_future());  // before reading bodyThread
     EXPECT_EQ(seen, Finished(c.status, bodyThread));
@@ -149,19 +139,19 @@ TEST(AsyncActionTest, Cancel_WhileRunningOnlySignalsToken) {
   }
 }
 
-TEST(AsyncActionTest, PutCompleted_AfterCompletionRunsOnceOnSettingThreadAndIsNotKept) {
+TEST(AsyncActionTest, CompletedAction_HandlerRunsOnceAtOnceIsNotKeptAndCloseEndsTheObject) {
   ComPtr<IAsyncAction> action = CreateAsyncAction([](const CancellationToken&) {});
   ASSERT_EQ(WaitForCompletion(action.Get(), kGenerousWait), S_OK);
   std::vector<Finished> calls;
   auto sentinel = std::make_shared<int>(0);
   std::weak_ptr<int> watch = sentinel;
   // The handler keeps the action alive; the action must not keep the handler in return.
-  auto handler = Callback<IAsyncActionCompletedHandler>([&calls, action, sentinel](IAsyncAction* sender,
-                                                                                   AsyncStatus s) {
-    EXPECT_EQ(sender, action.Get());
-    calls.emplace_back(s, std::this_thread::get_id());
-    return S_OK;
-  });
+  auto handler = Callback<IAsyncActionCompletedHandler>(
+      [&calls, action, sentinel](IAsyncAction* sender, AsyncStatus s) {
+        EXPECT_EQ(sender, action.Get());
+        calls.emplace_back(s, std::this_thread::get_id());
+        return S_OK;
+      });
   sentinel.reset();
   EXPECT_EQ(action->put_Completed(handler.Get()), S_OK);
   EXPECT_EQ(calls, std::vector<Finished>{Finished(AsyncStatus::Completed, std::this_thread::get_id())});
@@ -172,11 +162,7 @@ TEST(AsyncActionTest, PutCompleted_AfterCompletionRunsOnceOnSettingThreadAndIsNo
   EXPECT_EQ(stored, nullptr);
   handler.Reset();
   EXPECT_TRUE(watch.expired());
-}
 
-TEST(AsyncActionTest, Close_AfterCompletionRefusesLaterCalls) {
-  ComPtr<IAsyncAction> action = CreateAsyncAction([](const CancellationToken&) {});
-  ASSERT_EQ(WaitForCompletion(action.Get(), kGenerousWait), S_OK);
   ComPtr<IAsyncInfo> info;
   ASSERT_EQ(action.As(&info), S_OK);
   UINT32 id = 0;
@@ -205,15 +191,14 @@ TEST(AsyncOperationTest, Progress_ArrivesInOrderOnReportingThreadThenResult) {
       });
   std::vector<double> seen;
   std::vector<std::thread::id> seenThreads;
-  ASSERT_EQ(operation->put_Progress(Callback<IAsyncOperationProgressHandler<IRandomAccessStream*, double>>(
-                                        [&](StreamOperation* sender, double value) {
-                                          EXPECT_EQ(sender, operation.Get());
-                                          seen.push_back(value);
-                                          seenThreads.push_back(std::this_thread::get_id());
-                                          return S_OK;
-                                        })
-                                        .Get()),
-            S_OK);
+  auto onProgress = [&](StreamOperation* sender, double value) {
+    EXPECT_EQ(sender, operation.Get());
+    seen.push_back(value);
+    seenThreads.push_back(std::this_thread::get_id());
+    return S_OK;
+  };
+  using ProgressHandler = IAsyncOperationProgressHandler<IRandomAccessStream*, double>;
+  ASSERT_EQ(operation->put_Progress(Callback<ProgressHandler>(onProgress).Get()), S_OK);
   IRandomAccessStream* early = reinterpret_cast<IRandomAccessStream*>(0x1);
   EXPECT_EQ(operation->GetResults(&early), E_ILLEGAL_METHOD_CALL);
   EXPECT_EQ(early, nullptr);
@@ -243,12 +228,12 @@ TEST(AsyncOperationTest, Body_ErrorOrEarlyCancelReachesHandlerAndGetResults) {
       return int64_t{1};
     });
     std::promise<Finished> finished;
-    operation->put_Completed(Callback<IAsyncOperationWithProgressCompletedHandler<int64_t, double>>(
-                                 [&](IAsyncOperationWithProgress<int64_t, double>*, AsyncStatus status) {
-                                   finished.set_value({status, std::this_thread::get_id()});
-                                   return S_OK;
-                                 })
-                                 .Get());
+    auto onCompleted = [&](IAsyncOperationWithProgress<int64_t, double>*, AsyncStatus status) {
+      finished.set_value({status, std::this_thread::get_id()});
+      return S_OK;
+    };
+    using CompletedHandler = IAsyncOperationWithProgressCompletedHandler<int64_t, double>;
+    EXPECT_EQ(operation->put_Completed(Callback<CompletedHandler>(onCompleted).Get()), S_OK);
     if (cancelFirst) {
       EXPECT_EQ(operation->Cancel(), S_OK);
     }

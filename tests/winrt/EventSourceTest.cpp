@@ -41,18 +41,12 @@ class EventSourceTest : public testing::Test {
   std::vector<std::pair<int, int64_t>> calls_;
 };
 
-TEST_F(EventSourceTest, InvokeAll_CallsHandlersInRegistrationOrderWithArguments) {
-  AddRecorder(1);
-  AddRecorder(2);
-  AddRecorder(3);
-  EXPECT_EQ(Raise(42), std::pair(S_OK, Ids{1, 2, 3}));
-  for (auto& call : calls_) EXPECT_EQ(call.second, 42);
-}
-
-TEST_F(EventSourceTest, Remove_DropsOnlyThatRegistration) {
+TEST_F(EventSourceTest, InvokeAll_CallsInRegistrationOrderAndRemoveDropsOnlyThatOne) {
   AddRecorder(1);
   EventRegistrationToken second = AddRecorder(2);
   AddRecorder(3);
+  EXPECT_EQ(Raise(42), std::pair(S_OK, Ids{1, 2, 3}));
+  for (auto& call : calls_) EXPECT_EQ(call.second, 42);
   EXPECT_EQ(source_.Remove(second), S_OK);
   EXPECT_EQ(source_.Remove(second), S_OK);  // unknown now: nothing happens
   EXPECT_EQ(Raise(), std::pair(S_OK, Ids{1, 3}));
