@@ -6,25 +6,22 @@
 
 namespace {
 
-class ImagingFactoryClassTest : public ::testing::TestWithParam<CLSID> {};
-
-TEST_P(ImagingFactoryClassTest, CoCreateInstanceFromApp_FactoryClass_MakesJpegEncodersOnly) {
-  MULTI_QI entry{&uuidof<IWICImagingFactory>(), nullptr, E_FAIL};
-  ASSERT_EQ(S_OK, CoCreateInstanceFromApp(GetParam(), nullptr, CLSCTX_INPROC_SERVER, nullptr, 1, &entry));
-  ASSERT_EQ(S_OK, entry.hr);
-  ComPtr<IWICImagingFactory> factory;
-  factory.Attach(static_cast<IWICImagingFactory*>(entry.pItf));
-  ComPtr<IWICBitmapEncoder> encoder;
-  EXPECT_EQ(S_OK, factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, &encoder));
-  EXPECT_NE(nullptr, encoder.Get());
-  for (const GUID& other : {GUID_ContainerFormatPng, GUID_ContainerFormatBmp}) {
-    EXPECT_EQ(WINCODEC_ERR_COMPONENTNOTFOUND, factory->CreateEncoder(other, nullptr, &encoder));
-    EXPECT_EQ(nullptr, encoder.Get());
+TEST(ImagingFactoryTest, CoCreateInstanceFromApp_EitherFactoryClass_MakesJpegEncodersOnly) {
+  for (const CLSID& factoryClass : {CLSID_WICImagingFactory, CLSID_WICImagingFactory2}) {
+    MULTI_QI entry{&uuidof<IWICImagingFactory>(), nullptr, E_FAIL};
+    ASSERT_EQ(S_OK, CoCreateInstanceFromApp(factoryClass, nullptr, CLSCTX_INPROC_SERVER, nullptr, 1, &entry));
+    ASSERT_EQ(S_OK, entry.hr);
+    ComPtr<IWICImagingFactory> factory;
+    factory.Attach(static_cast<IWICImagingFactory*>(entry.pItf));
+    ComPtr<IWICBitmapEncoder> encoder;
+    EXPECT_EQ(S_OK, factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, &encoder));
+    EXPECT_NE(nullptr, encoder.Get());
+    for (const GUID& other : {GUID_ContainerFormatPng, GUID_ContainerFormatBmp}) {
+      EXPECT_EQ(WINCODEC_ERR_COMPONENTNOTFOUND, factory->CreateEncoder(other, nullptr, &encoder));
+      EXPECT_EQ(nullptr, encoder.Get());
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(BothVersions, ImagingFactoryClassTest,
-                         ::testing::Values(CLSID_WICImagingFactory, CLSID_WICImagingFactory2));
 
 TEST(ImagingFactoryTest, CoCreateInstanceFromApp_Refusals_CodeInCallAndEntries) {
   MULTI_QI two[2] = {{&uuidof<IWICImagingFactory>(), nullptr, E_FAIL}, {&uuidof<IWICBitmapEncoder>(), nullptr, S_OK}};

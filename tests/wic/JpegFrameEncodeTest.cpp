@@ -80,75 +80,59 @@ class JpegFrameEncodeTest : public ::testing::Test {
   ComPtr<IWICPlanarBitmapFrameEncode> planar;
 };
 
-using Size = std::pair<UINT, UINT>;
-
-class EvenSizeTest : public JpegFrameEncodeTest, public ::testing::WithParamInterface<Size> {};
-
-TEST_P(EvenSizeTest, WritePixels_WholePicture_SameBytesAsLibjpegTurboAt90) {
-  Nv12Picture p = MakeNv12Picture(GetParam().first, GetParam().second);
-  EXPECT_EQ(ReferenceJpeg(p), Encode(p, p.height));
+// Even sides give byte for byte what libjpeg-turbo writes; any side gives a 4:2:0 JPEG of the
+// exact size close to its source, the same bytes whether written in one call or in several.
+// The planes are exactly as large as their rows need, so the address sanitizer catches a read
+// past them.
+TEST_F(JpegFrameEncodeTest, WritePixels_AnySize_ExactJpegOfThePicture) {
+  const struct {
+    UINT width, height, linesPerCall;
+  } cases[] = {{2, 2, 2},       {66, 34, 34},     {640, 480, 480},  {1920, 1080, 1080},
+               {1, 1, 1},       {3, 3, 3},        {321, 241, 241},  {321, 240, 240},
+               {320, 241, 241}, {322, 243, 2},    {322, 243, 16},   {322, 243, 100}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << ", " << c.linesPerCall << " lines a call");
+    Nv12Picture p = MakeNv12Picture(c.width, c.height);
+    const std::vector<uint8_t> jpeg = Encode(p, c.linesPerCall);
+    if (c.width % 2 == 0 && c.height % 2 == 0) {
+      EXPECT_EQ(ReferenceJpeg(p), jpeg);
+    } else if (c.linesPerCall < c.height) {
+      EXPECT_EQ(Encode(p, p.height), jpeg);
+    }
+    const DecodedYuv decoded = DecodeToYuv(jpeg);
+    EXPECT_EQ(int(p.width), decoded.width);
+    EXPECT_EQ(int(p.height), decoded.height);
+    EXPECT_EQ(TJSAMP_420, decoded.subsampling);
+    EXPECT_GE(WorstPlanePsnr(p, decoded), 35);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, EvenSizeTest,
-                         ::testing::Values(Size{2, 2}, Size{66, 34}, Size{640, 480}, Size{1920, 1080}));
-
-class LinesPerCallTest : public JpegFrameEncodeTest, public ::testing::WithParamInterface<UINT> {};
-
-TEST_P(LinesPerCallTest, WritePixels_InSeveralCalls_SameBytesAsOneCall) {
-  Nv12Picture p = MakeNv12Picture(322, 243);
-  const std::vector<uint8_t> whole = Encode(p, p.height);
-  EXPECT_EQ(whole, Encode(p, GetParam()));
+TEST_F(JpegFrameEncodeTest, WritePixels_PlaneExtents_CheckedBeforeReading) {
+  const struct {
+    const char* name;
+    UINT width, height, lumaStride, lumaSize, chromaStride, chromaSize;
+    HRESULT expected;
+  } cases[] = {{"Exact", 6, 4, 6, 24, 6, 12, S_OK},
+               {"PaddedRowsNoTrailingPad", 6, 4, 8, 3 * 8 + 6, 8, 8 + 6, S_OK},
+               {"LumaOneShort", 6, 4, 6, 23, 6, 12, WINCODEC_ERR_INSUFFICIENTBUFFER},
+               {"ChromaOneShort", 6, 4, 6, 24, 6, 11, WINCODEC_ERR_INSUFFICIENTBUFFER},
+               {"LumaStrideBelowWidth", 6, 4, 5, 24, 6, 12, E_INVALIDARG},
+               // The packed layout W x H + (W x H + 1) / 2 lacks chroma for odd sides.
+               {"OddWidthPackedChroma", 3, 3, 3, 9, 3, 5, E_INVALIDARG},
+               {"OddHeightPackedChroma", 4, 3, 4, 12, 4, 6, WINCODEC_ERR_INSUFFICIENTBUFFER},
+               // A stride times rows that wraps in 32 bits must not look small.
+               {"HugeStride", 6, 4, 0x80000000u, 24, 6, 12, WINCODEC_ERR_INSUFFICIENTBUFFER}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    output = MemoryStream({});
+    Prepare(c.width, c.height);
+    std::vector<uint8_t> luma(c.lumaSize, 0x50), chroma(c.chromaSize, 0x80);
+    WICBitmapPlane planes[2] = {{GUID_WICPixelFormat8bppY, luma.data(), c.lumaStride, c.lumaSize},
+                                {GUID_WICPixelFormat16bppCbCr, chroma.data(), c.chromaStride, c.chromaSize}};
+    EXPECT_EQ(c.expected, planar->WritePixels(c.height, planes, 2));
+    EXPECT_EQ(c.expected == S_OK ? S_OK : WINCODEC_ERR_WRONGSTATE, frame->Commit());
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Chunks, LinesPerCallTest, ::testing::Values(2u, 16u, 100u));
-
-class OddSizeTest : public JpegFrameEncodeTest, public ::testing::WithParamInterface<Size> {};
-
-// The planes are exactly as large as their rows need, so a read past them is caught by the
-// address sanitizer.
-TEST_P(OddSizeTest, WritePixels_OddSides_ExactSizeFromExactPlanes) {
-  Nv12Picture p = MakeNv12Picture(GetParam().first, GetParam().second);
-  const DecodedYuv decoded = DecodeToYuv(Encode(p, p.height));
-  EXPECT_EQ(int(p.width), decoded.width);
-  EXPECT_EQ(int(p.height), decoded.height);
-  EXPECT_EQ(TJSAMP_420, decoded.subsampling);
-  EXPECT_GE(WorstPlanePsnr(p, decoded), 35);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, OddSizeTest,
-                         ::testing::Values(Size{1, 1}, Size{3, 3}, Size{321, 241}, Size{321, 240}, Size{320, 241}));
-
-struct PlaneCase {
-  const char* name;
-  UINT width, height, lumaStride, lumaSize, chromaStride, chromaSize;
-  HRESULT expected;
-};
-
-class PlaneCheckTest : public JpegFrameEncodeTest, public ::testing::WithParamInterface<PlaneCase> {};
-
-TEST_P(PlaneCheckTest, WritePixels_PlaneExtents_CheckedBeforeReading) {
-  const PlaneCase& c = GetParam();
-  Prepare(c.width, c.height);
-  std::vector<uint8_t> luma(c.lumaSize, 0x50), chroma(c.chromaSize, 0x80);
-  WICBitmapPlane planes[2] = {{GUID_WICPixelFormat8bppY, luma.data(), c.lumaStride, c.lumaSize},
-                              {GUID_WICPixelFormat16bppCbCr, chroma.data(), c.chromaStride, c.chromaSize}};
-  EXPECT_EQ(c.expected, planar->WritePixels(c.height, planes, 2));
-  EXPECT_EQ(c.expected == S_OK ? S_OK : WINCODEC_ERR_WRONGSTATE, frame->Commit());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Planes, PlaneCheckTest,
-    ::testing::Values(PlaneCase{"Exact", 6, 4, 6, 24, 6, 12, S_OK},
-                      PlaneCase{"PaddedRowsNoTrailingPad", 6, 4, 8, 3 * 8 + 6, 8, 8 + 6, S_OK},
-                      PlaneCase{"LumaOneShort", 6, 4, 6, 23, 6, 12, WINCODEC_ERR_INSUFFICIENTBUFFER},
-                      PlaneCase{"ChromaOneShort", 6, 4, 6, 24, 6, 11, WINCODEC_ERR_INSUFFICIENTBUFFER},
-                      PlaneCase{"LumaStrideBelowWidth", 6, 4, 5, 24, 6, 12, E_INVALIDARG},
-                      // The packed layout W x H + (W x H + 1) / 2 lacks chroma for odd sides.
-                      PlaneCase{"OddWidthPackedChroma", 3, 3, 3, 9, 3, 5, E_INVALIDARG},
-                      PlaneCase{"OddHeightPackedChroma", 4, 3, 4, 12, 4, 6, WINCODEC_ERR_INSUFFICIENTBUFFER},
-                      // A stride times rows that wraps in 32 bits must not look small.
-                      PlaneCase{"HugeStride", 6, 4, 0x80000000u, 24, 6, 12, WINCODEC_ERR_INSUFFICIENTBUFFER}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(JpegFrameEncodeTest, Calls_OutOfOrderOrMalformed_RefusedWithoutEffect) {
   Nv12Picture p = MakeNv12Picture(4, 4);
