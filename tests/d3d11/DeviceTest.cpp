@@ -36,7 +36,7 @@ TEST(CreateTexture2D, InitialDataWithWidePitch_ReadsBackExactly) {
   }
 }
 
-TEST(CreateTexture2D, PlaceholderKeepsItsGreyBytesAndNoDataMeansZeros) {
+TEST(CreateTexture2D, Placeholder_KeepsItsGreyBytesAndNoDataMeansZeros) {
   DeviceAndContext d = MakeDevice();
   D3D11_TEXTURE2D_DESC desc = Desc(DXGI_FORMAT_NV12, 2, 2);
   desc.MiscFlags = D3D11_RESOURCE_MISC_SHARED;

@@ -8,7 +8,7 @@
 namespace korvane::d3d11::test {
 namespace {
 
-TEST(Multithread, ProtectedFlagIsSharedAndEnterNestsOnOneThread) {
+TEST(Multithread, SetMultithreadProtected_SharedByDeviceAndContextAndEnterNests) {
   DeviceAndContext d = MakeDevice();
   ComPtr<ID3D10Multithread> onDevice, multithread;
   ASSERT_EQ(S_OK, d.device.As(&onDevice));
