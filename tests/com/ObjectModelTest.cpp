@@ -106,7 +106,7 @@ TEST(RuntimeClassTest, QueryInterface_AnswersExactlyTheDeclaredList) {
   EXPECT_EQ(a.Get(), b.Get());
 }
 
-TEST(RuntimeClassTest, InspectableMembers) {
+TEST(RuntimeClassTest, InspectableMembers_ListIidsNameAndTrust) {
   ComPtr<Widget> widget = MakeRuntimeObject<Widget>();
   ComPtr<Factory> factory = MakeRuntimeObject<Factory>();
   ULONG count = 0;
@@ -174,7 +174,7 @@ TEST(BoundaryTest, ErrorTable_EachCodeRaisesItsTypeAndRoundTrips) {
   EXPECT_EQ(S_FALSE, CallBoundary(false, [] { return S_FALSE; }));
 }
 
-TEST(BoundaryTest, ClosedObjectLeavesOutParametersUntouched) {
+TEST(BoundaryTest, Call_ClosedObjectLeavesOutParametersUntouched) {
   ComPtr<Widget> widget = MakeRuntimeObject<Widget>();
   widget->closed = true;
   int32_t value = 5;
@@ -186,7 +186,7 @@ TEST(BoundaryTest, ClosedObjectLeavesOutParametersUntouched) {
   EXPECT_EQ(E_POINTER, widget->get_Value(nullptr));
 }
 
-TEST(HStringTest, ValueSemanticsAndNoLeaks) {
+TEST(HStringTest, String_ValueSemanticsAndNoLeaks) {
   const int64_t live = WindowsStringLiveCountForTesting();
   {
     Platform::String a("cache/");

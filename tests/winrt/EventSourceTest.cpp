@@ -102,7 +102,7 @@ TEST_F(EventSourceTest, Handler_AddsAndRemovesDuringRaise) {
   EXPECT_EQ(Raise(), std::pair(S_OK, Ids{2, 9}));
 }
 
-TEST(EventSourceConcurrencyTest, AddRemoveWhileRaisingOnAnotherThread) {
+TEST(EventSourceConcurrencyTest, AddRemove_WhileRaisingOnAnotherThread) {
   EventSource<Handler> source;
   std::atomic<int64_t> sum{0};
   EventRegistrationToken stable{};
