@@ -1,7 +1,7 @@
 #include "platform/winrt/FileRandomAccessStream.h"
 
 #include "platform/com/Boundary.h"
-#include "platform/winrt/Win32ErrorFromErrno.h"
+#include "platform/win32/LastError.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -19,13 +19,9 @@ namespace {
 // Offsets are off_t; positions beyond its range can be sought to but hold no bytes.
 constexpr UINT64 kMaxOffset = static_cast<UINT64>(std::numeric_limits<off_t>::max());
 
-bool ParentFolderExists(const char* path) {
-  const std::string text(path);
-  const std::size_t slash = text.find_last_of('/');
-  if (slash == std::string::npos) return true;  // the current folder
-  const std::string parent = slash == 0 ? "/" : text.substr(0, slash);
-  struct stat info {};
-  return ::stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+// errno as the HRESULT the original's file calls fail with (never a success code).
+HRESULT HResultFromErrno(int error) {
+  return error == 0 ? E_FAIL : HRESULT_FROM_WIN32(korvane::win32::Win32ErrorFromErrno(error));
 }
 
 }  // namespace
@@ -54,9 +50,8 @@ ComPtr<FileRandomAccessStream> FileRandomAccessStream::Open(const char* path, Fi
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     const int error = errno;
-    HRESULT hr = HResultFromErrno(error);
     // POSIX says ENOENT for a missing folder too; Windows tells the two apart.
-    if (error == ENOENT && !ParentFolderExists(path)) hr = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    const HRESULT hr = HRESULT_FROM_WIN32(korvane::win32::Win32ErrorForPath(error, path));
     ThrowHResult(hr, std::string("cannot open '") + path + "'");
   }
   auto file = std::make_shared<FileHandle>(fd);
