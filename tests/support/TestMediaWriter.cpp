@@ -88,7 +88,7 @@ void AddEncoderOptions(const VideoSpec& spec, AVCodecContext& context, AVDiction
   }
 }
 
-// An option the encoder or muxer did not take means the file is not what the spec asked for.
+// An option the encoder or muxer did not take means the file is not what its VideoSpec asked for.
 void RequireAllTaken(const Dictionary& options, const std::string& who) {
   if (const AVDictionaryEntry* unused = av_dict_get(options.raw, "", nullptr, AV_DICT_IGNORE_SUFFIX))
     throw std::logic_error(who + " ignored option " + Quoted(unused->key));
