@@ -192,6 +192,21 @@ TEST_F(VideoDecoderPositioning, CloseAndReopen_KeepsCachesAndTimes) {
   EXPECT_EQ(3'200'000, decoder_->GetCurrentFrameTime());
 }
 
+TEST_F(VideoDecoderPositioning, RequestDuringTheScan_FailsTheActionWith668Only) {
+  mf::ScriptedSource script = ScriptedVideo(100);
+  script.beforeRead = [gate = gate_] { gate->Pass(); };
+  ASSERT_TRUE(Load(Scripted(script).Get()));
+  gate_->Close();
+  decoder_->Initialize(Platform::String(cache_.Path()));
+  ASSERT_TRUE(gate_->WaitUntilHeld());  // the scan's first read is outstanding
+  ComPtr<ABI::Windows::Foundation::IAsyncAction> action = decoder_->SetPositionAsync(2'000'000);
+  EXPECT_EQ(kNotReady, korvane::winrt::WaitForCompletion(action.Get(), kWaitBound));
+  gate_->Open();
+  ASSERT_TRUE(listener_->WaitFor("cached 0"));
+  action = decoder_->SetPositionAsync(2'000'000);
+  EXPECT_EQ(S_OK, korvane::winrt::WaitForCompletion(action.Get(), kWaitBound));
+}
+
 TEST_F(VideoDecoderPositioning, Close_BeforeAnyLoad_MarksClosed) {
   decoder_->Close();
   EXPECT_EQ(DecoderState::Closed, decoder_->GetStateForTesting());
