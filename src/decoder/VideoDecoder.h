@@ -212,16 +212,11 @@ class VideoDecoder final : public IMFSourceReaderCallback, public std::enable_sh
 
   // The placeholder is made without `Lock`; two first callers must not make two textures.
   std::mutex PlaceholderMutex;
-  // The reader's references (the first, never released, included).
+  // The COM references: the first, never released, plus those the reader holds. The reader's
+  // last Release does not wait for a callback still running, and its work thread drops its
+  // reference to this object only as it ends; so destruction, once the reader is released,
+  // waits for the count to fall back to the first reference before the memory goes.
   std::atomic<ULONG> ReferenceCount{1};
-  // Reader callbacks running right now. The reader's last Release does not wait for a running
-  // callback, so destruction waits for this to drop to zero once the reader is released.
-  std::atomic<int> CallbacksInFlight{0};
-  struct CallbackScope {
-    explicit CallbackScope(std::atomic<int>& count) : count_(count) { count_.fetch_add(1); }
-    ~CallbackScope() { count_.fetch_sub(1); }
-    std::atomic<int>& count_;
-  };
 };
 
 }  // namespace korvane

@@ -22,12 +22,13 @@ VideoDecoder::~VideoDecoder() {
     CacheManager.reset();
     // A reader still open (no Close) may have a callback in flight. Released here, before the
     // other members and outside Lock, so that its work thread can finish that callback (which
-    // now finds the decoder Closed) against live members.
+    // now finds the decoder Closed) against live members; then wait until every reader thread
+    // has let go of this object (see ReferenceCount).
     State = DecoderState::Closed;
     reader = std::move(Reader);
   }
   reader.Reset();
-  while (CallbacksInFlight.load() != 0) std::this_thread::yield();
+  while (ReferenceCount.load(std::memory_order_acquire) > 1) std::this_thread::yield();
 }
 
 HRESULT VideoDecoder::QueryInterface(REFIID iid, void** object) {
@@ -44,7 +45,7 @@ HRESULT VideoDecoder::QueryInterface(REFIID iid, void** object) {
 ULONG VideoDecoder::AddRef() { return ReferenceCount.fetch_add(1) + 1; }
 
 // The first reference is never released: the object belongs to its std::shared_ptr.
-ULONG VideoDecoder::Release() { return ReferenceCount.fetch_sub(1) - 1; }
+ULONG VideoDecoder::Release() { return ReferenceCount.fetch_sub(1, std::memory_order_acq_rel) - 1; }
 
 bool VideoDecoder::Load(std::shared_ptr<IVideoDecoderListener> listener, IRandomAccessStream* stream,
                         const GUID& outputSubtype, Brindle::Tamsel::SceneGraph::IGraphicsDevice* device) {

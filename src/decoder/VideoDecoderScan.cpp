@@ -25,7 +25,6 @@ constexpr double kMaxHalfFramesBetweenPoints = 30.0;
 
 HRESULT VideoDecoder::OnReadSample(HRESULT /*status*/, DWORD /*streamIndex*/, DWORD streamFlags, LONGLONG timestamp,
                                    IMFSample* sample) {
-  CallbackScope scope(CallbacksInFlight);
   if (State == DecoderState::Closed) return S_OK;
   Concurrency::critical_section::scoped_lock lock(Lock);
   try {
@@ -46,7 +45,6 @@ HRESULT VideoDecoder::OnReadSample(HRESULT /*status*/, DWORD /*streamIndex*/, DW
 }
 
 HRESULT VideoDecoder::OnFlush(DWORD /*streamIndex*/) {
-  CallbackScope scope(CallbacksInFlight);
   Concurrency::critical_section::scoped_lock lock(Lock);
   try {
     FlushPending = false;
