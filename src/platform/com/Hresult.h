@@ -7,6 +7,8 @@
 using HRESULT = int32_t;
 using ULONG = uint32_t;
 using BOOL = int32_t;
+// The runtime ABI's Boolean: one byte, 0 or 1.
+using boolean = uint8_t;
 using BYTE = uint8_t;
 using UINT = uint32_t;
 using UINT32 = uint32_t;
