@@ -3,6 +3,7 @@
 
 #include "platform/winrt/Callback.h"
 
+#include <chrono>
 #include <cmath>
 
 #include "support/TestMedia.h"
@@ -402,6 +403,61 @@ TEST_F(VideoDecoderInteropTest, Close_TwiceThenEveryCallIsDisposed) {
        }}};
   for (const auto& [name, call] : calls) EXPECT_EQ(RO_E_CLOSED, call()) << name;
   EXPECT_EQ(nullptr, created.Get());
+}
+
+
+TEST_F(VideoDecoderInteropTest, Close_DuringTheScanWithIterators_WaitsForHandlersAndNothingFollows) {
+  // Long enough that the first pass is still running when Close comes.
+  ComPtr<ClosableScriptedStream> stream = ScriptedStream(ScriptedVideo(20'000));
+  Latch entered;
+  std::atomic<bool> handlerDone{false}, closeReturned{false};
+  std::atomic<int> lateEvents{0};
+  log_.SetHook([&](const RaisedEvent& e) {
+    if (closeReturned) ++lateEvents;
+    if (e.name != "progress" || entered.IsSet()) return;
+    entered.Set();
+    // Holds this raise until Close has begun (the object answers RO_E_CLOSED from then on).
+    auto* overridable = static_cast<__IVideoDecoderInteropProtectedVirtuals*>(interop_.Get());
+    int32_t format = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kWaitBound;
+    while (overridable->GetOutputFormat(&format) != RO_E_CLOSED && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+    for (int i = 0; i < 10'000; ++i) std::this_thread::yield();
+    handlerDone = true;
+  });
+  ASSERT_EQ(S_OK, Open(interop_.Get(), stream.Get()));
+  ComPtr<IVideoDecoderIterator> first = CreateIterator();
+  ComPtr<IVideoDecoderIterator> second = CreateIterator();
+  ASSERT_EQ(S_OK, second->SetOffset(2));
+  ASSERT_TRUE(entered.Wait());
+
+  EXPECT_EQ(S_OK, interop_->Close());
+  closeReturned = true;
+  EXPECT_TRUE(handlerDone) << "Close returned while a handler was still running";
+  EXPECT_EQ(0u, log_.Count("initialized")) << "the scan was meant to be running";
+  int32_t offset = 0;
+  EXPECT_EQ(S_OK, first->get_Offset(&offset)) << "the owner's iterators are released, not closed";
+  first.Reset();
+  second.Reset();
+  stream.Reset();
+  EXPECT_EQ(0, lateEvents.load());
+}
+
+TEST_F(VideoDecoderInteropTest, Close_FromAnEventHandler) {
+  OpenAndWait(ScriptedVideo(20));
+  ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
+  Latch closed;
+  EventRegistrationToken token;
+  ASSERT_EQ(S_OK, interop_->add_CachingCompleted(Callback<CachingCompleted>([&](int64_t, int64_t) {
+                                                   EXPECT_EQ(S_OK, interop_->Close());
+                                                   closed.Set();
+                                                 }).Get(),
+                                                 &token));
+  ASSERT_EQ(S_OK, interop_->put_Position(5 * kFrame));
+  ASSERT_TRUE(closed.Wait());
+  boolean flag = 0;
+  EXPECT_EQ(RO_E_CLOSED, interop_->get_IsInitialized(&flag));
 }
 
 }  // namespace

@@ -1,0 +1,266 @@
+// VideoDecoderIterator through its two public interfaces, on scripted videos (frame i shows
+// luma i).
+#include "InteropTestSupport.h"
+
+#include "platform/winrt/Callback.h"
+
+namespace korvane::test {
+namespace {
+
+using namespace ABI::Korvane::Native;
+
+constexpr int64_t kFrame = 400'000;
+
+class VideoDecoderIteratorTest : public InteropFixture {
+ protected:
+  void TearDown() override {
+    gate_->Unlimit();  // a held read would keep the reader from closing
+    InteropFixture::TearDown();
+  }
+  // A scripted video whose reads wait for gate_'s permits.
+  mf::ScriptedSource GatedVideo(int frames) {
+    mf::ScriptedSource script = ScriptedVideo(frames);
+    script.beforeRead = [gate = gate_] { gate->BeforeRead(); };
+    return script;
+  }
+  boolean HasFrame(IVideoDecoderIterator* iterator) {
+    boolean value = 2;
+    EXPECT_EQ(S_OK, iterator->get_HasFrame(&value));
+    return value;
+  }
+  // Waits until the iterator's texture shows `value`, looking again after each FrameUpdated.
+  bool WaitForValue(IVideoDecoderIterator* iterator, const FrameUpdatedCounter& updates, int value) {
+    for (;;) {
+      const size_t seen = updates.Count();
+      if (ScriptedValue(IteratorTexture(iterator).Get()) == value) return true;
+      if (!updates.WaitBeyond(seen)) return false;
+    }
+  }
+
+  std::shared_ptr<ReadGate> gate_ = std::make_shared<ReadGate>();
+};
+
+TEST_F(VideoDecoderIteratorTest, BeforeInitialization_PlaceholderThenFrameUpdated) {
+  gate_->Limit(0);
+  ASSERT_EQ(S_OK, Open(interop_.Get(), ScriptedStream(GatedVideo(10)).Get()));
+  ASSERT_TRUE(log_.WaitFor("loaded"));
+  ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
+  FrameUpdatedCounter updates;
+  ComPtr<IVideoDecoder> source;
+  ASSERT_EQ(S_OK, iterator.As(&source));
+  updates.Attach(source.Get());
+
+  EXPECT_TRUE(IsPlaceholder(IteratorTexture(iterator.Get()).Get()));
+  EXPECT_FALSE(HasFrame(iterator.Get()));
+  boolean neighbour = true;
+  EXPECT_EQ(S_OK, iterator->get_HasNextFrame(&neighbour));
+  EXPECT_FALSE(neighbour);
+  EXPECT_EQ(0u, updates.Count());
+
+  gate_->Unlimit();
+  ASSERT_TRUE(updates.WaitBeyond(0)) << "the first FrameUpdated comes with the initialization";
+  EXPECT_EQ(0, ScriptedValue(IteratorTexture(iterator.Get()).Get()));
+  EXPECT_TRUE(HasFrame(iterator.Get()));
+}
+
+TEST_F(VideoDecoderIteratorTest, Identity_PixelFormatAndInterfaces) {
+  OpenAndWait(ScriptedVideo(5));
+  ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
+  ComPtr<IVideoDecoder> source;
+  ASSERT_EQ(S_OK, iterator.As(&source));
+  UINT32 format = 0;
+  EXPECT_EQ(S_OK, source->get_PixelFormat(&format));
+  EXPECT_EQ(2u, format);
+  ComPtr<ABI::Windows::Foundation::IClosable> closable;
+  EXPECT_EQ(S_OK, iterator.As(&closable));
+  ComPtr<IWeakReferenceSource> weak;
+  EXPECT_EQ(S_OK, iterator.As(&weak));
+  ComPtr<__IVideoDecoderIteratorProtectedVirtuals> overridables;
+  EXPECT_EQ(S_OK, iterator.As(&overridables));
+  HSTRING name = nullptr;
+  ASSERT_EQ(S_OK, iterator->GetRuntimeClassName(&name));
+  EXPECT_STREQ(kVideoDecoderIteratorClassName, WindowsGetStringRawBuffer(name, nullptr));
+  WindowsDeleteString(name);
+}
+
+TEST_F(VideoDecoderIteratorTest, Offsets_ResolveOnDemandAndFollowTheOwner) {
+  OpenAndWait(ScriptedVideo(30));
+  ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
+  EXPECT_FALSE(HasFrame(iterator.Get())) << "nothing resolves it before it is asked";
+  EXPECT_EQ(0, ScriptedValue(IteratorTexture(iterator.Get()).Get()));
+  EXPECT_TRUE(HasFrame(iterator.Get()));
+
+  struct Step {
+    const char* name;
+    std::function<HRESULT()> call;
+    int32_t offset;
+    int value;  // -1: the placeholder
+  };
+  const std::vector<Step> steps{
+      {"MoveNext", [&] { return iterator->MoveNext(); }, 1, 1},
+      {"SetOffset 5", [&] { return iterator->SetOffset(5); }, 5, 5},
+      {"SetOffset 5 again", [&] { return iterator->SetOffset(5); }, 5, 5},
+      {"MovePrevious", [&] { return iterator->MovePrevious(); }, 4, 4},
+      {"SetOffset -1 (before the first frame)", [&] { return iterator->SetOffset(-1); }, -1, -1},
+      {"SetOffset 29 (the last frame)", [&] { return iterator->SetOffset(29); }, 29, 29},
+      {"MoveNext past the end", [&] { return iterator->MoveNext(); }, 30, -1},
+      {"Reset", [&] { return iterator->Reset(); }, 0, 0},
+  };
+  for (const Step& step : steps) {
+    ASSERT_EQ(S_OK, step.call()) << step.name;
+    int32_t offset = 99;
+    EXPECT_EQ(S_OK, iterator->get_Offset(&offset));
+    EXPECT_EQ(step.offset, offset) << step.name;
+    const ComPtr<ID3D11Texture2D> texture = IteratorTexture(iterator.Get());
+    if (step.value < 0) {
+      EXPECT_TRUE(IsPlaceholder(texture.Get())) << step.name;
+      EXPECT_FALSE(HasFrame(iterator.Get())) << step.name;
+    } else {
+      EXPECT_EQ(step.value, ScriptedValue(texture.Get())) << step.name;
+    }
+  }
+  boolean neighbour = true;
+  EXPECT_EQ(S_OK, iterator->get_HasPreviousFrame(&neighbour));
+  EXPECT_FALSE(neighbour) << "at offset 0 on frame 0";
+  EXPECT_EQ(S_OK, iterator->get_HasNextFrame(&neighbour));
+  EXPECT_TRUE(neighbour);
+
+  ASSERT_EQ(S_OK, iterator->SetOffset(INT32_MAX));
+  EXPECT_EQ(E_BOUNDS, iterator->MoveNext());
+  int32_t offset = 0;
+  EXPECT_EQ(S_OK, iterator->get_Offset(&offset));
+  EXPECT_EQ(INT32_MAX, offset);
+}
+
+TEST_F(VideoDecoderIteratorTest, OffsetBeyondTheCachedRun_PlaceholderUntilCachedThenFrameUpdated) {
+  // Long enough that the first pass leaves most frames undecoded.
+  OpenAndWait(GatedVideo(2000));
+  const int64_t k = 700;
+  ASSERT_EQ(-1, ScriptedValueAt(k * kFrame + 1)) << "frame " << k << " must not be decoded yet";
+  ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
+  ComPtr<IVideoDecoder> source;
+  ASSERT_EQ(S_OK, iterator.As(&source));
+  FrameUpdatedCounter updates;
+  updates.Attach(source.Get());
+  ASSERT_EQ(S_OK, iterator->SetOffset(3));
+
+  // The jump reads frame k, then k + 1; the third read waits.
+  gate_->Limit(2);
+  const size_t mark = log_.Size();
+  ASSERT_EQ(S_OK, interop_->put_Position(k * kFrame + kFrame / 2));
+  ASSERT_TRUE(log_.WaitFor([&](const RaisedEvent& e) { return e.name == "cached" && e.a == (k + 1) * kFrame; }, mark));
+  ASSERT_EQ(k * kFrame, Position());
+  EXPECT_TRUE(IsPlaceholder(IteratorTexture(iterator.Get()).Get()));
+  EXPECT_FALSE(HasFrame(iterator.Get()));
+
+  gate_->Unlimit();
+  EXPECT_TRUE(WaitForValue(iterator.Get(), updates, static_cast<int>((k + 3) % 256)));
+  EXPECT_TRUE(HasFrame(iterator.Get()));
+}
+
+TEST_F(VideoDecoderIteratorTest, FrameEvictedFromBothCaches_PlaceholderAndLookedUpAgain) {
+  SetDiskFreeSpaceForTesting(0);  // no disk cache: a frame that leaves memory is gone
+  OpenAndWait(ScriptedVideo(60));
+  size_t mark = log_.Size();
+  ASSERT_EQ(S_OK, interop_->put_Position(10 * kFrame + 1));
+  ASSERT_TRUE(log_.WaitForPositionIn(10 * kFrame, 11 * kFrame, mark));
+
+  // Registered before the iterator's own handler, so the iterator cannot look again while this
+  // one holds the raise.
+  Latch entered, release;
+  EventRegistrationToken token;
+  ASSERT_EQ(S_OK, interop_->add_PositionHasChanged(Callback<PositionHasChanged>([&](int64_t position) {
+                                                     if (position < 30 * kFrame) return;
+                                                     entered.Set();
+                                                     release.Wait();
+                                                   }).Get(),
+                                                   &token));
+  ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
+  ASSERT_EQ(10, ScriptedValue(IteratorTexture(iterator.Get()).Get()));
+  ASSERT_TRUE(HasFrame(iterator.Get()));
+
+  ASSERT_EQ(S_OK, interop_->put_Position(30 * kFrame + 1));
+  ASSERT_TRUE(entered.Wait());
+  EXPECT_EQ(-1, ScriptedValueAt(10 * kFrame + 1)) << "frame 10 must have left both caches";
+  EXPECT_TRUE(IsPlaceholder(IteratorTexture(iterator.Get()).Get()));
+  EXPECT_FALSE(HasFrame(iterator.Get()));
+  release.Set();
+  EXPECT_EQ(30, ScriptedValue(IteratorTexture(iterator.Get()).Get()));
+}
+
+TEST_F(VideoDecoderIteratorTest, MoveNextTwentyTimes_SomeUpdatesThenTheFrameTwentyAhead) {
+  OpenAndWait(ScriptedVideo(40));
+  ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
+  ComPtr<IVideoDecoder> source;
+  ASSERT_EQ(S_OK, iterator.As(&source));
+  FrameUpdatedCounter updates;
+  updates.Attach(source.Get());
+  ASSERT_TRUE(updates.WaitBeyond(0));  // the signal of its creation on an initialized owner
+  const size_t before = updates.Count();
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(S_OK, iterator->MoveNext());
+  EXPECT_TRUE(WaitForValue(iterator.Get(), updates, 20));
+  const size_t raised = updates.Count() - before;
+  EXPECT_GE(raised, 1u);
+  EXPECT_LE(raised, 20u);
+}
+
+TEST_F(VideoDecoderIteratorTest, FrameUpdatedHandler_MayReadTheTextureAndCloseTheIterator) {
+  OpenAndWait(ScriptedVideo(20));
+  ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
+  ComPtr<IVideoDecoder> source;
+  ASSERT_EQ(S_OK, iterator.As(&source));
+  Latch closed;
+  std::atomic<int> seen{-2};
+  EventRegistrationToken token;
+  ASSERT_EQ(S_OK, source->add_FrameUpdated(Callback<Brindle::Tamsel::SceneGraph::VideoDecoderFrameUpdated>([&] {
+                                             UINT64 texture = 0;
+                                             EXPECT_EQ(S_OK, source->GetTexture(&texture));
+                                             seen = ScriptedValue(TakeTexture(static_cast<int64_t>(texture)).Get());
+                                             ComPtr<ABI::Windows::Foundation::IClosable> closable;
+                                             source.As(&closable);
+                                             EXPECT_EQ(S_OK, closable->Close());
+                                             closed.Set();
+                                           }).Get(),
+                                           &token));
+  ASSERT_EQ(S_OK, iterator->SetOffset(4));
+  ASSERT_TRUE(closed.Wait());
+  EXPECT_TRUE(seen == 0 || seen == 4) << seen;
+  int32_t offset = 0;
+  EXPECT_EQ(RO_E_CLOSED, iterator->get_Offset(&offset));
+}
+
+TEST_F(VideoDecoderIteratorTest, Close_NothingRaisedAfterItEvenWhenTheOwnerMoves) {
+  OpenAndWait(ScriptedVideo(20));
+  ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
+  ComPtr<IVideoDecoder> source;
+  ASSERT_EQ(S_OK, iterator.As(&source));
+  FrameUpdatedCounter updates;
+  updates.Attach(source.Get());
+  ComPtr<ABI::Windows::Foundation::IClosable> closable;
+  ASSERT_EQ(S_OK, iterator.As(&closable));
+  EXPECT_EQ(S_OK, closable->Close());
+  EXPECT_EQ(S_OK, closable->Close());
+  const size_t raised = updates.Count();
+
+  const size_t mark = log_.Size();
+  ASSERT_EQ(S_OK, interop_->MoveNext());
+  ASSERT_TRUE(log_.WaitForPositionIn(kFrame, 2 * kFrame, mark));
+  ASSERT_EQ(S_OK, interop_->Close());
+  EXPECT_EQ(raised, updates.Count());
+
+  int32_t offset = 0;
+  boolean flag = 0;
+  UINT64 texture = 0;
+  UINT32 format = 0;
+  EventRegistrationToken token{};
+  EXPECT_EQ(RO_E_CLOSED, iterator->get_Offset(&offset));
+  EXPECT_EQ(RO_E_CLOSED, iterator->get_HasFrame(&flag));
+  EXPECT_EQ(RO_E_CLOSED, iterator->MoveNext());
+  EXPECT_EQ(RO_E_CLOSED, iterator->Reset());
+  EXPECT_EQ(RO_E_CLOSED, source->GetTexture(&texture));
+  EXPECT_EQ(RO_E_CLOSED, source->get_PixelFormat(&format));
+  EXPECT_EQ(RO_E_CLOSED, source->remove_FrameUpdated(token));
+}
+
+}  // namespace
+}  // namespace korvane::test
