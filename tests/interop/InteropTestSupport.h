@@ -35,11 +35,14 @@ struct RaisedEvent {
   std::string Text() const;
 };
 
-// Records every event of one interop, in the order raised; waits are bounded by kWaitBound.
+// Records every event of one interop, in the order raised; waits are bounded by kWaitBound. The
+// handlers share the record with this object, so a handler still running after the object is
+// gone touches nothing freed.
 class EventLog {
  public:
   void Attach(IVideoDecoderInterop* interop);
-  // Runs inside every handler, after the event is recorded (on the raising thread).
+  // Runs inside every handler, after the event is recorded (on the raising thread). A hook
+  // must capture what it uses by value (shared pointers), as handlers may outlive a test body.
   void SetHook(std::function<void(const RaisedEvent&)> hook);
 
   std::vector<RaisedEvent> Events() const;
@@ -60,12 +63,14 @@ class EventLog {
   }
 
  private:
-  void Add(RaisedEvent event);
-
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  std::vector<RaisedEvent> events_;                 // guarded by mutex_
-  std::function<void(const RaisedEvent&)> hook_;    // guarded by mutex_ (copied out to call)
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<RaisedEvent> events;                // guarded by mutex
+    std::function<void(const RaisedEvent&)> hook;   // guarded by mutex (copied out to call)
+    void Add(RaisedEvent event);
+  };
+  const std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 // A one-way signal between threads; Wait is bounded by kWaitBound.
@@ -91,7 +96,7 @@ class Latch {
   bool set_ = false;  // guarded by mutex_
 };
 
-// Counts one iterator's FrameUpdated events.
+// Counts one iterator's FrameUpdated events (the handler shares the count, as EventLog).
 class FrameUpdatedCounter {
  public:
   void Attach(IVideoDecoder* iterator);
@@ -100,9 +105,12 @@ class FrameUpdatedCounter {
   bool WaitBeyond(size_t seen) const;
 
  private:
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  size_t count_ = 0;  // guarded by mutex_
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t count = 0;  // guarded by mutex
+  };
+  const std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 // Holds the reads of a scripted source: each read first takes a permit, waiting (bounded)
@@ -184,7 +192,7 @@ class InteropFixture : public ::testing::Test {
   ComPtr<ClosableScriptedStream> ScriptedStream(const mf::ScriptedSource& script);
   ComPtr<IRandomAccessStream> FileStream(const std::string& path);
   HRESULT Open(IVideoDecoderInterop* interop, IRandomAccessStream* stream);
-  // Opens on interop_ and waits for DecoderInitialized and the first position event.
+  // Opens on interop_ and waits for the reports that end the first pass.
   void OpenAndWait(IRandomAccessStream* stream);
   void OpenAndWait(const mf::ScriptedSource& script) { OpenAndWait(ScriptedStream(script).Get()); }
 

@@ -17,6 +17,12 @@ constexpr int64_t kFrame = 400'000;
 
 class VideoDecoderInteropTest : public InteropFixture {};
 
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "; ";
+  return text;
+}
+
 // Records every position the interop asks for through its own virtual put_Position.
 class TargetRecorder final : public VideoDecoderInterop {
  public:
@@ -245,21 +251,24 @@ TEST_F(VideoDecoderInteropTest, Move_VariableFrameRate_EveryFrameOnceEachWay) {
   std::vector<int64_t> starts{0};
   for (int64_t d : durations) starts.push_back(starts.back() + d);
 
-  for (size_t frame = 1; frame < durations.size(); ++frame) {
+  const size_t last = durations.size() - 1;
+  // Steps, then waits until the frame is shown and the span around it is decoded: a neighbour
+  // not decoded yet next to a decoded one further away would pass for adjacent.
+  auto step = [&](bool forward, size_t frame) {
     const size_t mark = log_.Size();
-    ASSERT_EQ(S_OK, interop_->MoveNext()) << "to frame " << frame;
+    ASSERT_EQ(S_OK, forward ? interop_->MoveNext() : interop_->MovePrevious()) << "to frame " << frame;
     ASSERT_TRUE(log_.WaitForPositionIn(starts[frame], starts[frame + 1], mark))
-        << "frame " << frame << ::testing::PrintToString(log_.Lines());
+        << "frame " << frame << "\n" << Joined(log_.Lines());
     ASSERT_EQ(starts[frame], Position());
     ASSERT_EQ(static_cast<int>(frame), ScriptedValueAt(starts[frame]));
-  }
+    const int64_t from = frame == 0 ? 0 : starts[frame] - 1;
+    const int64_t to = std::min(starts[frame + 1], starts[last]);
+    ASSERT_TRUE(log_.WaitFor([&](const RaisedEvent& e) { return e.name == "completed" && e.a <= from && e.b >= to; },
+                             mark));
+  };
+  for (size_t frame = 1; frame <= last; ++frame) ASSERT_NO_FATAL_FAILURE(step(true, frame));
   EXPECT_EQ(E_BOUNDS, interop_->MoveNext());
-  for (size_t frame = durations.size() - 1; frame-- > 0;) {
-    const size_t mark = log_.Size();
-    ASSERT_EQ(S_OK, interop_->MovePrevious()) << "to frame " << frame;
-    ASSERT_TRUE(log_.WaitForPositionIn(starts[frame], starts[frame + 1], mark)) << "frame " << frame;
-    ASSERT_EQ(starts[frame], Position());
-  }
+  for (size_t frame = last; frame-- > 0;) ASSERT_NO_FATAL_FAILURE(step(false, frame));
   EXPECT_EQ(E_BOUNDS, interop_->MovePrevious());
 }
 
@@ -409,53 +418,57 @@ TEST_F(VideoDecoderInteropTest, Close_TwiceThenEveryCallIsDisposed) {
 TEST_F(VideoDecoderInteropTest, Close_DuringTheScanWithIterators_WaitsForHandlersAndNothingFollows) {
   // Long enough that the first pass is still running when Close comes.
   ComPtr<ClosableScriptedStream> stream = ScriptedStream(ScriptedVideo(20'000));
-  Latch entered;
-  std::atomic<bool> handlerDone{false}, closeReturned{false};
-  std::atomic<int> lateEvents{0};
-  log_.SetHook([&](const RaisedEvent& e) {
-    if (closeReturned) ++lateEvents;
-    if (e.name != "progress" || entered.IsSet()) return;
-    entered.Set();
+  struct Shared {
+    Latch entered;
+    std::atomic<bool> handlerDone{false}, closeReturned{false};
+    std::atomic<int> lateEvents{0};
+  };
+  auto shared = std::make_shared<Shared>();
+  auto* overridable = static_cast<__IVideoDecoderInteropProtectedVirtuals*>(interop_.Get());
+  log_.SetHook([shared, overridable](const RaisedEvent& e) {
+    if (shared->closeReturned) ++shared->lateEvents;
+    if (e.name != "progress" || shared->entered.IsSet()) return;
+    shared->entered.Set();
     // Holds this raise until Close has begun (the object answers RO_E_CLOSED from then on).
-    auto* overridable = static_cast<__IVideoDecoderInteropProtectedVirtuals*>(interop_.Get());
     int32_t format = 0;
     const auto deadline = std::chrono::steady_clock::now() + kWaitBound;
     while (overridable->GetOutputFormat(&format) != RO_E_CLOSED && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::yield();
     }
     for (int i = 0; i < 10'000; ++i) std::this_thread::yield();
-    handlerDone = true;
+    shared->handlerDone = true;
   });
   ASSERT_EQ(S_OK, Open(interop_.Get(), stream.Get()));
   ComPtr<IVideoDecoderIterator> first = CreateIterator();
   ComPtr<IVideoDecoderIterator> second = CreateIterator();
   ASSERT_EQ(S_OK, second->SetOffset(2));
-  ASSERT_TRUE(entered.Wait());
+  ASSERT_TRUE(shared->entered.Wait());
 
   EXPECT_EQ(S_OK, interop_->Close());
-  closeReturned = true;
-  EXPECT_TRUE(handlerDone) << "Close returned while a handler was still running";
+  shared->closeReturned = true;
+  EXPECT_TRUE(shared->handlerDone) << "Close returned while a handler was still running";
   EXPECT_EQ(0u, log_.Count("initialized")) << "the scan was meant to be running";
   int32_t offset = 0;
   EXPECT_EQ(S_OK, first->get_Offset(&offset)) << "the owner's iterators are released, not closed";
   first.Reset();
   second.Reset();
   stream.Reset();
-  EXPECT_EQ(0, lateEvents.load());
+  EXPECT_EQ(0, shared->lateEvents.load());
 }
 
 TEST_F(VideoDecoderInteropTest, Close_FromAnEventHandler) {
   OpenAndWait(ScriptedVideo(20));
   ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
-  Latch closed;
+  auto closed = std::make_shared<Latch>();
+  VideoDecoderInterop* interop = interop_.Get();
   EventRegistrationToken token;
-  ASSERT_EQ(S_OK, interop_->add_CachingCompleted(Callback<CachingCompleted>([&](int64_t, int64_t) {
-                                                   EXPECT_EQ(S_OK, interop_->Close());
-                                                   closed.Set();
+  ASSERT_EQ(S_OK, interop_->add_CachingCompleted(Callback<CachingCompleted>([closed, interop](int64_t, int64_t) {
+                                                   EXPECT_EQ(S_OK, interop->Close());
+                                                   closed->Set();
                                                  }).Get(),
                                                  &token));
   ASSERT_EQ(S_OK, interop_->put_Position(5 * kFrame));
-  ASSERT_TRUE(closed.Wait());
+  ASSERT_TRUE(closed->Wait());
   boolean flag = 0;
   EXPECT_EQ(RO_E_CLOSED, interop_->get_IsInitialized(&flag));
 }

@@ -137,34 +137,42 @@ TEST_F(VideoDecoderListenerTest, OwnerClosedOrGone_ReportsRaiseNothing) {
 }
 
 TEST_F(VideoDecoderListenerTest, Destruction_WaitsForARaiseInProgress) {
-  Latch entered;
-  std::atomic<bool> destroying{false}, finished{false};
-  log_.SetHook([&](const RaisedEvent& e) {
+  struct Shared {
+    Latch entered;
+    std::atomic<bool> destroying{false}, finished{false};
+  };
+  auto shared = std::make_shared<Shared>();
+  log_.SetHook([shared](const RaisedEvent& e) {
     if (e.name != "position") return;
-    entered.Set();
-    while (!destroying) std::this_thread::yield();
+    shared->entered.Set();
+    while (!shared->destroying) std::this_thread::yield();
     for (int i = 0; i < 10'000; ++i) std::this_thread::yield();
-    finished = true;
+    shared->finished = true;
   });
   Initialize();
   listener_->OnPositionHasChanged(7);
-  ASSERT_TRUE(entered.Wait());
-  destroying = true;
+  ASSERT_TRUE(shared->entered.Wait());
+  shared->destroying = true;
   listener_.reset();
-  EXPECT_TRUE(finished) << "the destructor returned while a worker was still raising";
+  EXPECT_TRUE(shared->finished) << "the destructor returned while a worker was still raising";
 }
 
 TEST_F(VideoDecoderListenerTest, Destruction_OnItsOwnWorkerThread_DoesNotWaitForItself) {
-  Latch destroyed;
-  std::shared_ptr<Listener> held = std::move(listener_);
-  log_.SetHook([&](const RaisedEvent& e) {
+  struct Shared {
+    Latch destroyed;
+    std::shared_ptr<Listener> held;
+  };
+  auto shared = std::make_shared<Shared>();
+  shared->held = std::move(listener_);
+  Listener* listener = shared->held.get();
+  log_.SetHook([shared](const RaisedEvent& e) {
     if (e.name != "position") return;
-    held.reset();  // the last owner lets go from inside the worker's raise
-    destroyed.Set();
+    shared->held.reset();  // the last owner lets go from inside the worker's raise
+    shared->destroyed.Set();
   });
-  held->OnDecoderInitialized();
-  held->OnPositionHasChanged(3);
-  EXPECT_TRUE(destroyed.Wait());
+  listener->OnDecoderInitialized();
+  listener->OnPositionHasChanged(3);
+  EXPECT_TRUE(shared->destroyed.Wait());
 }
 
 }  // namespace
