@@ -2,6 +2,7 @@
 
 #include "decoder/DecoderTrace.h"
 #include "decoder/VideoDecoder.h"
+#include "interop/DisposeOnce.h"
 #include "interop/ThrowIfNotOk.h"
 #include "interop/VideoDecoderIterator.h"
 #include "interop/VideoDecoderListener.h"
@@ -32,12 +33,8 @@ int64_t TextureResult(ComPtr<ID3D11Texture2D> texture) {
 VideoDecoderInterop::VideoDecoderInterop() : decoder_(std::make_shared<VideoDecoder>()) {}
 
 VideoDecoderInterop::~VideoDecoderInterop() {
-  if (disposed_.exchange(true)) return;
-  try {
-    Dispose();
-  } catch (...) {
-    // A destructor must not throw; disposal has released what it could.
-  }
+  // A failure here has nobody to go to; disposal has released what it could.
+  DisposeOnce(disposed_, [this] { Dispose(); });
 }
 
 std::shared_ptr<VideoDecoder> VideoDecoderInterop::Decoder() {
@@ -333,13 +330,7 @@ HRESULT VideoDecoderInterop::GetOutputFormat(int32_t* format) {
 // ---- Disposal ----
 
 HRESULT VideoDecoderInterop::Close() {
-  if (disposed_.exchange(true)) return S_OK;
-  try {
-    Dispose();
-    return S_OK;
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  return DisposeOnce(disposed_, [this] { Dispose(); });
 }
 
 void VideoDecoderInterop::Dispose() {

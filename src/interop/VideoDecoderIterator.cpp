@@ -1,6 +1,7 @@
 #include "interop/VideoDecoderIterator.h"
 
 #include "interop/VideoDecoderInterop.h"
+#include "interop/DisposeOnce.h"
 #include "interop/ThrowIfNotOk.h"
 #include "interop/WeakCallback.h"
 #include "platform/com/Boundary.h"
@@ -37,12 +38,8 @@ VideoDecoderIterator::VideoDecoderIterator(VideoDecoderInterop* owner) : owner_(
 }
 
 VideoDecoderIterator::~VideoDecoderIterator() {
-  if (disposed_.exchange(true)) return;
-  try {
-    Dispose();
-  } catch (...) {
-    // A destructor must not throw; disposal has released what it could.
-  }
+  // A failure here has nobody to go to; disposal has released what it could.
+  DisposeOnce(disposed_, [this] { Dispose(); });
 }
 
 void VideoDecoderIterator::Subscribe() {
@@ -281,13 +278,7 @@ void VideoDecoderIterator::RaiseFrameUpdated() { ThrowIfFailed(frameUpdated_.Inv
 // ---- Disposal ----
 
 HRESULT VideoDecoderIterator::Close() {
-  if (disposed_.exchange(true)) return S_OK;
-  try {
-    Dispose();
-    return S_OK;
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  return DisposeOnce(disposed_, [this] { Dispose(); });
 }
 
 void VideoDecoderIterator::Dispose() {

@@ -97,9 +97,9 @@ bool EventLog::WaitForCount(const std::string& name, size_t count) const {
   });
 }
 
-void FrameUpdatedCounter::Attach(IVideoDecoder* iterator) {
+void FrameUpdatedCounter::Attach(IVideoDecoderIterator* iterator) {
   EventRegistrationToken token;
-  ASSERT_EQ(S_OK, iterator->add_FrameUpdated(Callback<Brindle::Tamsel::SceneGraph::VideoDecoderFrameUpdated>(
+  ASSERT_EQ(S_OK, AsSource(iterator)->add_FrameUpdated(Callback<Brindle::Tamsel::SceneGraph::VideoDecoderFrameUpdated>(
                                                  [state = state_] {
                                                    std::lock_guard<std::mutex> lock(state->mutex);
                                                    ++state->count;
@@ -154,6 +154,20 @@ mf::ScriptedSource ScriptedVideoWithDurations(const std::vector<int64_t>& durati
   }
   script.info.duration = time;
   return script;
+}
+
+ComPtr<IVideoDecoder> AsSource(IVideoDecoderIterator* iterator) {
+  ComPtr<IVideoDecoder> source;
+  EXPECT_EQ(S_OK, iterator->QueryInterface(IID_PPV_ARGS(&source)));
+  return source;
+}
+
+std::string RuntimeClassName(IInspectable* object) {
+  HSTRING name = nullptr;
+  EXPECT_EQ(S_OK, object->GetRuntimeClassName(&name));
+  const std::string text = WindowsGetStringRawBuffer(name, nullptr);
+  WindowsDeleteString(name);
+  return text;
 }
 
 ComPtr<ID3D11Texture2D> TakeTexture(int64_t handed) {
@@ -237,10 +251,8 @@ ComPtr<IVideoDecoderIterator> InteropFixture::CreateIterator() {
 }
 
 ComPtr<ID3D11Texture2D> InteropFixture::IteratorTexture(IVideoDecoderIterator* iterator) {
-  ComPtr<IVideoDecoder> source;
-  EXPECT_EQ(S_OK, iterator->QueryInterface(IID_PPV_ARGS(&source)));
   UINT64 handed = 0;
-  EXPECT_EQ(S_OK, source->GetTexture(&handed));
+  EXPECT_EQ(S_OK, AsSource(iterator)->GetTexture(&handed));
   return TakeTexture(static_cast<int64_t>(handed));
 }
 

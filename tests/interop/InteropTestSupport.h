@@ -99,7 +99,7 @@ class Latch {
 // Counts one iterator's FrameUpdated events (the handler shares the count, as EventLog).
 class FrameUpdatedCounter {
  public:
-  void Attach(IVideoDecoder* iterator);
+  void Attach(IVideoDecoderIterator* iterator);
   size_t Count() const;
   // Waits until the count exceeds `seen`; false on timeout.
   bool WaitBeyond(size_t seen) const;
@@ -178,6 +178,11 @@ class ClosableScriptedStream final
 // A scripted video whose frame i lasts durations[i] (times accumulate from 0), value i, all key
 // frames, duration the sum.
 mf::ScriptedSource ScriptedVideoWithDurations(const std::vector<int64_t>& durations);
+
+// An iterator's toolkit interface.
+ComPtr<IVideoDecoder> AsSource(IVideoDecoderIterator* iterator);
+// The runtime class name an object reports.
+std::string RuntimeClassName(IInspectable* object);
 
 // The texture handed out in a 64-bit result, taken over (null for 0).
 ComPtr<ID3D11Texture2D> TakeTexture(int64_t handed);

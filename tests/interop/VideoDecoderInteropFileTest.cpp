@@ -79,9 +79,7 @@ TEST_P(VideoDecoderInteropFiles, StepForwardAndBack_ExactFramesAndNeighbours) {
   std::vector<FrameUpdatedCounter> updates(3);
   for (size_t k = 0; k < 3; ++k) {
     iterators.push_back(CreateIterator());
-    ComPtr<IVideoDecoder> source;
-    ASSERT_EQ(S_OK, iterators[k].As(&source));
-    updates[k].Attach(source.Get());
+    updates[k].Attach(iterators[k].Get());
   }
 
   auto check = [&](size_t frame, size_t mark) {

@@ -46,9 +46,7 @@ TEST_F(VideoDecoderIteratorTest, BeforeInitialization_PlaceholderThenFrameUpdate
   ASSERT_TRUE(log_.WaitFor("loaded"));
   ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
   FrameUpdatedCounter updates;
-  ComPtr<IVideoDecoder> source;
-  ASSERT_EQ(S_OK, iterator.As(&source));
-  updates.Attach(source.Get());
+  updates.Attach(iterator.Get());
 
   EXPECT_TRUE(IsPlaceholder(IteratorTexture(iterator.Get()).Get()));
   EXPECT_FALSE(HasFrame(iterator.Get()));
@@ -77,10 +75,7 @@ TEST_F(VideoDecoderIteratorTest, Identity_PixelFormatAndInterfaces) {
   EXPECT_EQ(S_OK, iterator.As(&weak));
   ComPtr<__IVideoDecoderIteratorProtectedVirtuals> overridables;
   EXPECT_EQ(S_OK, iterator.As(&overridables));
-  HSTRING name = nullptr;
-  ASSERT_EQ(S_OK, iterator->GetRuntimeClassName(&name));
-  EXPECT_STREQ(kVideoDecoderIteratorClassName, WindowsGetStringRawBuffer(name, nullptr));
-  WindowsDeleteString(name);
+  EXPECT_EQ(kVideoDecoderIteratorClassName, RuntimeClassName(iterator.Get()));
 }
 
 TEST_F(VideoDecoderIteratorTest, Offsets_ResolveOnDemandAndFollowTheOwner) {
@@ -138,10 +133,8 @@ TEST_F(VideoDecoderIteratorTest, OffsetBeyondTheCachedRun_PlaceholderUntilCached
   const int64_t k = 700;
   ASSERT_EQ(-1, ScriptedValueAt(k * kFrame + 1)) << "frame " << k << " must not be decoded yet";
   ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
-  ComPtr<IVideoDecoder> source;
-  ASSERT_EQ(S_OK, iterator.As(&source));
   FrameUpdatedCounter updates;
-  updates.Attach(source.Get());
+  updates.Attach(iterator.Get());
   ASSERT_EQ(S_OK, iterator->SetOffset(3));
 
   // The jump reads frame k, then k + 1; the third read waits.
@@ -200,10 +193,8 @@ TEST_F(VideoDecoderIteratorTest, FrameEvictedFromBothCaches_PlaceholderAndLooked
 TEST_F(VideoDecoderIteratorTest, MoveNextTwentyTimes_SomeUpdatesThenTheFrameTwentyAhead) {
   OpenAndWait(ScriptedVideo(40));
   ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
-  ComPtr<IVideoDecoder> source;
-  ASSERT_EQ(S_OK, iterator.As(&source));
   FrameUpdatedCounter updates;
-  updates.Attach(source.Get());
+  updates.Attach(iterator.Get());
   const size_t before = updates.Count();
   for (int i = 0; i < 20; ++i) ASSERT_EQ(S_OK, iterator->MoveNext());
   ASSERT_TRUE(updates.WaitBeyond(before));
@@ -248,15 +239,14 @@ TEST_F(VideoDecoderIteratorTest, FrameUpdatedHandler_MayReadTheTextureAndCloseTh
 TEST_F(VideoDecoderIteratorTest, Close_NothingRaisedAfterItEvenWhenTheOwnerMoves) {
   OpenAndWait(ScriptedVideo(20));
   ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
-  ComPtr<IVideoDecoder> source;
-  ASSERT_EQ(S_OK, iterator.As(&source));
   FrameUpdatedCounter updates;
-  updates.Attach(source.Get());
+  updates.Attach(iterator.Get());
   ComPtr<ABI::Windows::Foundation::IClosable> closable;
   ASSERT_EQ(S_OK, iterator.As(&closable));
   EXPECT_EQ(S_OK, closable->Close());
   EXPECT_EQ(S_OK, closable->Close());
   const size_t raised = updates.Count();
+  const ComPtr<IVideoDecoder> source = AsSource(iterator.Get());
 
   const size_t mark = log_.Size();
   ASSERT_EQ(S_OK, interop_->MoveNext());
