@@ -1,5 +1,6 @@
 #include "interop/VideoDecoderInterop.h"
 
+#include "cache/TimeArithmetic.h"
 #include "decoder/DecoderTrace.h"
 #include "decoder/VideoDecoder.h"
 #include "interop/DisposeOnce.h"
@@ -276,12 +277,13 @@ void VideoDecoderInterop::Step(bool forward) {
   // the neighbour's middle when it is decoded and its time known. Otherwise, going forwards, aim
   // at the current frame's end, which the next frame contains (or, across a gap, is the nearest
   // to) whatever its length; going backwards keep t − d/2.
-  int64_t target = forward ? t + (3 * d) / 2 : t - d / 2;
+  // (Sums saturate: the times come from the file.)
+  int64_t target = forward ? SaturatingAdd(SaturatingAdd(t, d), d / 2) : SaturatingSubtract(t, d / 2);
   if (t >= 0 && d > 0) {
     if (forward) {
       const int64_t next = decoder->GetNextFrameTime(t);
       const int64_t nextDuration = next > t ? decoder->GetFrameDuration(next) : 0;
-      target = nextDuration > 0 ? next + nextDuration / 2 : t + d;
+      target = nextDuration > 0 ? SaturatingAdd(next, nextDuration / 2) : SaturatingAdd(t, d);
     } else {
       const int64_t previous = decoder->GetPreviousFrameTime(t);
       if (previous >= 0 && previous < t) target = t - std::min(d, t - previous) / 2;

@@ -1,6 +1,7 @@
 #include "interop/VideoDecoderIterator.h"
 
 #include "interop/VideoDecoderInterop.h"
+#include "cache/TimeArithmetic.h"
 #include "interop/DisposeOnce.h"
 #include "interop/ThrowIfNotOk.h"
 #include "interop/WeakCallback.h"
@@ -74,7 +75,7 @@ bool VideoDecoderIterator::ResolveLocked() {
     int64_t duration = 0;
     ThrowIfNotOk(owner->GetFrameDuration(t, &duration));
     valid_ = true;
-    t += duration / 2;
+    t = SaturatingAdd(t, duration / 2);
   }
   if (t == frameTime_) return false;
   frameTime_ = t;
