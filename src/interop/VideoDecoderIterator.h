@@ -18,10 +18,10 @@
 // Threads and locks. Public calls come from any thread; the owner's event handlers run on the
 // listener's worker threads. lock_ (non-recursive) guards every field below it; it is taken
 // before the decoder's lock (a resolve calls the decoder through the owner) and before the
-// worker's mutex (signalling). Nothing takes lock_ while holding the decoder's lock, except the
-// decoder's end-of-scan report (OnOwnerInitialized), which comes before any resolve can take
-// the decoder's lock. FrameUpdated is raised with neither lock held, so a handler may call
-// GetTexture. The worker is stopped without holding lock_ (a handler may be waiting for it).
+// worker's mutex (signalling); nothing takes it while holding the decoder's lock (the end of the
+// decoder's first pass reaches OnOwnerInitialized from a pool thread). FrameUpdated is raised
+// with neither lock held, so a handler may call GetTexture. The worker is stopped without
+// holding lock_ (a handler may be waiting for it).
 //
 // Ownership. The iterator holds its owner strongly until Close; the owner holds it in its list
 // until the owner is disposed; the notification worker holds the iterator strongly while it
@@ -64,7 +64,8 @@ class VideoDecoderIterator
   // must be complete).
   void Subscribe();
   // The owner's decoder has finished its first pass: start the worker (once), mark initialized,
-  // signal. Ignored once closed or stopped by the owner.
+  // signal. Ignored once closed or stopped by the owner. Never called with the decoder's lock
+  // held.
   void OnOwnerInitialized();
   // The owner steps by one frame: the offset moves by `delta` (saturating) so that the iterator
   // keeps its frame. Nothing is resolved or signalled here; the owner's PositionHasChanged does.

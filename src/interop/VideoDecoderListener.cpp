@@ -49,15 +49,18 @@ void Listener::OnDecoderInitialized() {
   const ComPtr<VideoDecoderInterop> owner = ResolveOwner();
   if (!owner) return;
   try {
-    for (const ComPtr<VideoDecoderIterator>& iterator : owner->Iterators()) iterator->OnOwnerInitialized();
-
-    // The flag is cleared after the raise, also when the raise failed, so that the workers never
-    // stay held back once the raiser has ended.
+    // The iterators learn of it here, on a pool thread, not on the decoder's thread: they take
+    // the decoder's lock while holding their own, so taking theirs under the decoder's would
+    // give the component two lock orders. No position, frame or caching event can reach them
+    // before: the workers are held back until this action has ended. The flag is cleared after
+    // the raise, also when the raise failed, so that the workers never stay held back once the
+    // raiser has ended.
     winrt::CreateAsyncAction([owner, initializing = initializing_](const winrt::CancellationToken&) {
       struct Clear {
         std::atomic<bool>& flag;
         ~Clear() { flag.store(false); }
       } clear{*initializing};
+      for (const ComPtr<VideoDecoderIterator>& iterator : owner->Iterators()) iterator->OnOwnerInitialized();
       owner->RaiseDecoderInitialized();
     });
 

@@ -4,7 +4,8 @@
 // - Progress is rounded to steps of 1/40 and raised only when it grows, synchronously on the
 //   decoder's thread (the decoder's lock is held: the event's handlers must not call back into
 //   the decoder).
-// - DecoderInitialized and ErrorOccured are raised by one-shot actions on the thread pool.
+// - DecoderInitialized and ErrorOccured are raised by one-shot actions on the thread pool; the
+//   first also tells the interop's iterators, just before it raises.
 // - Position, frame-cached and caching-completed reports are only stored (a lock, a store and a
 //   notify) and raised by three coalescing workers, newest value first, older ones dropped;
 //   negative positions and ranges with a negative end are dropped. The workers are started when
