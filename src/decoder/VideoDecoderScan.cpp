@@ -25,8 +25,10 @@ constexpr double kMaxHalfFramesBetweenPoints = 30.0;
 
 HRESULT VideoDecoder::OnReadSample(HRESULT /*status*/, DWORD /*streamIndex*/, DWORD streamFlags, LONGLONG timestamp,
                                    IMFSample* sample) {
-  if (State == DecoderState::Closed) return S_OK;
   Concurrency::critical_section::scoped_lock lock(Lock);
+  // Looked at under Lock: a Close that begins while this callback waits for Lock must find it
+  // doing nothing, or its flush completion would never be signalled.
+  if (State == DecoderState::Closed) return S_OK;
   try {
     if (sample != nullptr) {
       ComPtr<IMFSample> held(sample);

@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,22 @@ class RecordingListener final : public IVideoDecoderListener {
       return n >= count;
     });
   }
+  // The next notification matching `line` (as WaitFor matches) blocks the thread making it
+  // (which holds the decoder's Lock) until ReleaseHold.
+  void HoldNext(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold_ = line;
+    holding_ = false;
+  }
+  bool WaitUntilHolding() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kWaitBound, [this] { return holding_; });
+  }
+  void ReleaseHold() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold_.reset();
+    changed_.notify_all();
+  }
   size_t Count(const std::string& line) const {
     std::lock_guard<std::mutex> lock(mutex_);
     size_t n = 0;
@@ -150,15 +167,52 @@ class RecordingListener final : public IVideoDecoderListener {
     return text;
   }
   void Add(std::string line) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    const bool hold = hold_ && Matches(line, *hold_);
     events_.push_back(std::move(line));
+    if (hold) holding_ = true;
     changed_.notify_all();
+    if (hold) changed_.wait_for(lock, kWaitBound, [this] { return !hold_; });
   }
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::string> events_;
   std::vector<double> progress_;
+  std::optional<std::string> hold_;
+  bool holding_ = false;
+};
+
+// Holds the source's reads while closed: a read asked for stays outstanding until Open().
+class ReadGate {
+ public:
+  void Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = false;
+    changed_.notify_all();
+  }
+  // Called by the source at the start of every read.
+  void Pass() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    waiting_ = true;
+    changed_.notify_all();
+    changed_.wait_for(lock, kWaitBound, [this] { return !closed_; });
+    waiting_ = false;
+  }
+  bool WaitUntilHeld() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kWaitBound, [this] { return waiting_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool closed_ = false;
+  bool waiting_ = false;
 };
 
 // A scripted video of `count` frames of `frameDuration`, a key frame every `keyEvery`; frame i

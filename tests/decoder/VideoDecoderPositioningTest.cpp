@@ -7,37 +7,6 @@
 namespace korvane::test {
 namespace {
 
-// Holds the source's reads while closed: a read asked for stays outstanding until Open().
-class ReadGate {
- public:
-  void Close() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closed_ = true;
-  }
-  void Open() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closed_ = false;
-    changed_.notify_all();
-  }
-  void Pass() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    waiting_ = true;
-    changed_.notify_all();
-    changed_.wait_for(lock, kWaitBound, [this] { return !closed_; });
-    waiting_ = false;
-  }
-  bool WaitUntilHeld() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, kWaitBound, [this] { return waiting_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool closed_ = false;
-  bool waiting_ = false;
-};
-
 class VideoDecoderPositioning : public DecoderFixture {
  protected:
   // 1500 frames of 0.04 s (60 s), a key frame every 10 frames by default. The scan leaves

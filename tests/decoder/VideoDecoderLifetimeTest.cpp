@@ -1,0 +1,73 @@
+// Closing, reopening and destroying a decoder while the reader is still busy with it.
+#include "DecoderTestSupport.h"
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+namespace korvane::test {
+namespace {
+
+class VideoDecoderLifetime : public DecoderFixture {
+ protected:
+  // A 12 s scripted video whose reads pass `gate_` and fail from the moment `failReads_` is set.
+  mf::ScriptedSource GatedVideo() {
+    mf::ScriptedSource script = ScriptedVideo(300, 400'000, 10);
+    script.beforeRead = [gate = gate_, listener = listener_] {
+      gate->Pass();
+      // Lets the request that holds the decoder's Lock go on only once this read is on its way
+      // to the decoder.
+      listener->ReleaseHold();
+    };
+    script.faults.errorNow = [fail = failReads_] { return fail->load(); };
+    return script;
+  }
+
+  std::shared_ptr<ReadGate> gate_ = std::make_shared<ReadGate>();
+  std::shared_ptr<std::atomic<bool>> failReads_ = std::make_shared<std::atomic<bool>>(false);
+};
+
+// The reader's error arrives while Close waits for the decoder's Lock: the error callback has
+// already looked at the decoder, Close takes the Lock first. Close must still return. Each round
+// arranges that order as far as the threads allow it without a hook inside the decoder.
+TEST_F(VideoDecoderLifetime, Close_ReaderErrorArrivesAsCloseBegins_Returns) {
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    decoder_ = std::make_shared<VideoDecoder>();
+    listener_ = std::make_shared<RecordingListener>();
+    failReads_->store(false);
+    Open(GatedVideo());
+
+    // A request far from the shown frame: it seeks and reads (the read is held at the source),
+    // then shows its position, and the listener holds it there with the decoder's Lock taken.
+    gate_->Close();
+    listener_->HoldNext("position ");
+    ComPtr<ABI::Windows::Foundation::IAsyncAction> action = decoder_->SetPositionAsync(6'000'000);
+    ASSERT_TRUE(gate_->WaitUntilHeld());
+    ASSERT_TRUE(listener_->WaitUntilHolding());
+
+    failReads_->store(true);
+    std::promise<void> closing;
+    auto closed = std::make_shared<std::promise<void>>();
+    std::future<void> closedFuture = closed->get_future();
+    std::thread closer([&closing, closed, decoder = decoder_] {
+      closing.set_value();
+      decoder->Close();  // waits for the Lock the request holds
+      closed->set_value();
+    });
+    closing.get_future().wait();
+    gate_->Open();  // the read fails; its callback meets the Lock too
+
+    if (closedFuture.wait_for(kWaitBound) != std::future_status::ready) {
+      closer.detach();
+      new std::shared_ptr<VideoDecoder>(decoder_);  // Close never returns: keep what it uses alive
+      FAIL() << "Close did not return";
+    }
+    closer.join();
+    EXPECT_EQ(S_OK, korvane::winrt::WaitForCompletion(action.Get(), kWaitBound));
+    EXPECT_EQ(DecoderState::Closed, decoder_->GetStateForTesting()) << "Closed is final";
+  }
+}
+
+}  // namespace
+}  // namespace korvane::test
