@@ -133,6 +133,7 @@ class VideoDecoder final : public IMFSourceReaderCallback, public std::enable_sh
   void OpenReader(IRandomAccessStream* stream, const GUID& subtype, DecoderState initialState);
   void CreateReader(IRandomAccessStream* stream);
   void ApplyOutputSize();
+  static void ShutDownMediaPlatform(int starts);
 
   // ---- Reader primitives (VideoDecoderOpen.cpp); return the last platform call's HRESULT ----
   HRESULT ReadNext();
@@ -204,6 +205,8 @@ class VideoDecoder final : public IMFSourceReaderCallback, public std::enable_sh
   int64_t ScanPoint = 0;
   int64_t ScanTarget = 0;
   bool FlushPending = false;
+  // MFStartup calls made by Load and Reopen that no Close has balanced yet.
+  int MediaPlatformStarts = 0;
   // Close waits on FlushDone with CloseMutex until OnFlush of a closed decoder sets FlushSignalled
   // (a flag, so that a spurious wake-up cannot end the wait early).
   std::mutex CloseMutex;

@@ -122,8 +122,9 @@ void VideoDecoder::SetupDevice(Brindle::Tamsel::SceneGraph::IGraphicsDevice* dev
 }
 
 void VideoDecoder::OpenReader(IRandomAccessStream* stream, const GUID& subtype, DecoderState initialState) {
-  // Every Load and Reopen starts the media platform once more; Close shuts it down once.
+  // Every Load and Reopen starts the media platform once more; Close balances every start.
   ThrowIfFailed(MFStartup(MF_VERSION, MFSTARTUP_FULL));
+  ++MediaPlatformStarts;
   State = initialState;
   CreateReader(stream);
 

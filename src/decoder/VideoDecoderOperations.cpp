@@ -7,6 +7,7 @@
 #include "platform/mf/Mfidl.h"
 
 #include <array>
+#include <utility>
 
 namespace korvane {
 
@@ -39,8 +40,18 @@ bool VideoDecoder::Reopen(IRandomAccessStream* stream, const GUID& outputSubtype
   try {
     if (!Initialized) ThrowNotReady("VideoDecoder::Reopen: the video was never initialized; use Load");
     if (Reader) ThrowNotReady("VideoDecoder::Reopen: the video is still open; Close it first");
-    OpenReader(stream, outputSubtype, DecoderState::Ready);  // Closed -> Ready
-    ApplyOutputSize();
+    try {
+      OpenReader(stream, outputSubtype, DecoderState::Ready);  // Closed -> Ready
+      ApplyOutputSize();
+    } catch (...) {
+      // A reader that could not be set up is no reader: the decoder stays Closed, so requests
+      // are refused rather than sent to a reader that is not there. The media platform start
+      // stays counted for Close to balance. No read was issued, so releasing the reader under
+      // Lock waits for no callback.
+      Reader.Reset();
+      State = DecoderState::Closed;
+      throw;
+    }
     return true;
   } catch (...) {
     if (Listener) Listener->OnError(0);
@@ -50,32 +61,52 @@ bool VideoDecoder::Reopen(IRandomAccessStream* stream, const GUID& outputSubtype
 
 void VideoDecoder::Close() {
   std::unique_lock<std::mutex> closeLock;
-  HRESULT hr = S_OK;
+  bool flushing = false;
   {
     Lockout lock(Lock);
-    if (State == DecoderState::Closed) return;
+    if (State == DecoderState::Closed) {
+      // A second Close, or a Close after a failed Reopen: no reader of its own to let go, but
+      // possibly media platform starts to balance.
+      ShutDownMediaPlatform(std::exchange(MediaPlatformStarts, 0));
+      return;
+    }
     State = DecoderState::Closed;  // any -> Closed; callbacks are ignored from now on
-    // Before any successful Load there is no reader to flush and no platform to shut down.
-    if (!Reader) return;
-    closeLock = std::unique_lock<std::mutex>(CloseMutex);
-    FlushSignalled = false;
-    if (!FlushPending) {
-      hr = Reader->Flush(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
-      FlushPending = SUCCEEDED(hr);
+    // Before any successful Load there is no reader to flush.
+    if (Reader) {
+      closeLock = std::unique_lock<std::mutex>(CloseMutex);
+      FlushSignalled = false;
+      HRESULT hr = S_OK;
+      if (!FlushPending) {
+        hr = Reader->Flush(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
+        FlushPending = SUCCEEDED(hr);
+      }
+      flushing = SUCCEEDED(hr);
     }
   }
   // The completion of this flush, or of one already outstanding, signals (OnFlush).
-  if (SUCCEEDED(hr)) FlushDone.wait(closeLock, [this] { return FlushSignalled; });
-  closeLock.unlock();
+  if (flushing) FlushDone.wait(closeLock, [this] { return FlushSignalled; });
+  if (closeLock.owns_lock()) closeLock.unlock();
 
   ComPtr<IMFSourceReader> reader;
+  int starts = 0;
   {
     Lockout lock(Lock);
     reader = std::move(Reader);
+    starts = std::exchange(MediaPlatformStarts, 0);
   }
   // Released outside Lock: the reader joins its work thread, whose callbacks take Lock.
   reader.Reset();
-  ThrowIfFailed(MFShutdown());
+  ShutDownMediaPlatform(starts);
+}
+
+// Balances `starts` MFStartup calls; raises the last failure after trying them all.
+void VideoDecoder::ShutDownMediaPlatform(int starts) {
+  HRESULT failure = S_OK;
+  for (; starts > 0; --starts) {
+    const HRESULT hr = MFShutdown();
+    if (FAILED(hr)) failure = hr;
+  }
+  ThrowIfFailed(failure);
 }
 
 void VideoDecoder::SetResolutionDivisor(uint32_t divisor) {

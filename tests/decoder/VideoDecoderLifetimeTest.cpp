@@ -1,6 +1,9 @@
 // Closing, reopening and destroying a decoder while the reader is still busy with it.
 #include "DecoderTestSupport.h"
 
+#include "platform/mf/Mferror.h"
+#include "support/TestMedia.h"
+
 #include <atomic>
 #include <future>
 #include <thread>
@@ -67,6 +70,31 @@ TEST_F(VideoDecoderLifetime, Close_ReaderErrorArrivesAsCloseBegins_Returns) {
     EXPECT_EQ(S_OK, korvane::winrt::WaitForCompletion(action.Get(), kWaitBound));
     EXPECT_EQ(DecoderState::Closed, decoder_->GetStateForTesting()) << "Closed is final";
   }
+}
+
+TEST_F(VideoDecoderLifetime, Reopen_StreamCannotBeOpened_RequestsRefusedAndCloseBalancesEveryStart) {
+  while (SUCCEEDED(MFShutdown())) {
+  }
+  Open(ScriptedVideo(10));
+  decoder_->Close();
+  listener_->Clear();
+
+  EXPECT_FALSE(decoder_->Reopen(FileStream(BadMediaFile(BadMediaKind::Text)).Get(), MFVideoFormat_NV12));
+  EXPECT_EQ(std::vector<std::string>{"error 0"}, listener_->Events());
+  try {
+    decoder_->SetPositionAsync(0);
+    ADD_FAILURE() << "a request after the failed Reopen was accepted";
+  } catch (const Platform::Exception& e) {
+    EXPECT_EQ(kNotReady, e.HResult());
+  }
+  EXPECT_NE(nullptr, decoder_->GetFrame(0).Get()) << "the caches stay";
+
+  decoder_->Close();
+  EXPECT_EQ(MF_E_SHUTDOWN, MFShutdown()) << "every start-up was balanced";
+  // A later Reopen on a good stream still works.
+  EXPECT_TRUE(decoder_->Reopen(Scripted(ScriptedVideo(10)).Get(), MFVideoFormat_NV12));
+  Request(400'000);
+  EXPECT_EQ(400'000, decoder_->GetCurrentFrameTime());
 }
 
 }  // namespace

@@ -122,14 +122,14 @@ TEST_F(VideoDecoderLoad, Load_PutsTheDeviceInMultithreadProtectedMode) {
   EXPECT_TRUE(multithread->GetMultithreadProtected());
 }
 
-TEST_F(VideoDecoderLoad, Load_EachLoadStartsTheMediaPlatformOnceMore) {
-  // Two loads (the second replaces the first reader), one Close: one start-up is left over.
+TEST_F(VideoDecoderLoad, Load_TwiceThenClose_EveryStartBalanced) {
+  // Each Load starts the media platform once more (the second replaces the first reader); the
+  // one Close balances both.
   while (SUCCEEDED(MFShutdown())) {
   }
   ASSERT_TRUE(Load(Scripted(ScriptedVideo(10)).Get()));
   ASSERT_TRUE(Load(Scripted(ScriptedVideo(10)).Get()));
   decoder_->Close();
-  EXPECT_EQ(S_OK, MFShutdown());
   EXPECT_EQ(MF_E_SHUTDOWN, MFShutdown());
 }
 
