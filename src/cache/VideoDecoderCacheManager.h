@@ -61,12 +61,13 @@ class VideoDecoderCacheManager {
   VideoDecoderCacheManager(const VideoDecoderCacheManager&) = delete;
   VideoDecoderCacheManager& operator=(const VideoDecoderCacheManager&) = delete;
 
-  // Copies the decoded frame of `sample` (an NV12 texture in a DXGI buffer) into a pooled
-  // texture and caches it: in memory when Position - kMemoryWindow <= time <= Position +
-  // kMemoryWindow, on disk otherwise. False, without copying or touching the pool, when the
+  // Copies the decoded frame of `sample` (a texture in a DXGI buffer, in the decoder's output
+  // format) into a pooled texture and caches it: in memory when Position - kMemoryWindow <=
+  // time <= Position + kMemoryWindow, on disk otherwise. False, without copying or touching the pool, when the
   // chosen cache already has a frame matching `time`; false also when the chosen cache refuses
   // it (the texture then returns to the pool). The first call captures the frame description
-  // for the manager's life, whichever cache the frame goes to. Throws for a null sample.
+  // for the manager's life, whichever cache the frame goes to. Throws for a null sample, and
+  // the platform exception of the copy for a frame of another size or format than the first.
   bool AddFrame(ComPtr<IMFSample>& sample, int64_t time, int64_t duration);
   // Whether either cache has a frame matching t.
   bool IsFrameCached(int64_t t);

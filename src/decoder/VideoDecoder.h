@@ -142,6 +142,7 @@ class VideoDecoder final : public IMFSourceReaderCallback, public std::enable_sh
   HRESULT SeekAndRead(int64_t position, bool flushOnFail, bool clamp);
 
   // ---- Sample callbacks and the initial scan (VideoDecoderScan.cpp) ----
+  HRESULT OnCallbackFailed();
   void StartScan();
   void OnSample(int64_t timestamp, ComPtr<IMFSample>& sample);
   void OnEndOfStream();

@@ -54,6 +54,7 @@ void VideoDecoder::RequestPosition(int64_t relative) {
     ShowPosition(t);
   } catch (...) {
     State = DecoderState::Ready;  // any -> Ready: the request failed; wait for the next one
+    if (Listener) Listener->OnError(0);
   }
 }
 

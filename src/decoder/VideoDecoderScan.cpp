@@ -40,9 +40,7 @@ HRESULT VideoDecoder::OnReadSample(HRESULT /*status*/, DWORD /*streamIndex*/, DW
     }
     return S_OK;
   } catch (...) {
-    // Back to idle: no read is outstanding now, the decoder waits for the next request.
-    if (State != DecoderState::Closed) State = DecoderState::Ready;
-    return E_FAIL;
+    return OnCallbackFailed();
   }
 }
 
@@ -82,12 +80,20 @@ HRESULT VideoDecoder::OnFlush(DWORD /*streamIndex*/) {
     }
     return S_OK;
   } catch (...) {
-    if (State != DecoderState::Closed) State = DecoderState::Ready;
-    return E_FAIL;
+    return OnCallbackFailed();
   }
 }
 
 HRESULT VideoDecoder::OnEvent(DWORD /*streamIndex*/, IMFMediaEvent* /*event*/) { return S_OK; }
+
+// An exception inside a callback stopped the engine: no read is outstanding now and the decoder
+// waits for the next request. The listener must hear of it, or a scan would never end for it.
+HRESULT VideoDecoder::OnCallbackFailed() {
+  if (State == DecoderState::Closed) return E_FAIL;
+  State = DecoderState::Ready;  // any but Closed -> Ready: a callback failed
+  if (Listener) Listener->OnError(0);
+  return E_FAIL;
+}
 
 void VideoDecoder::StartScan() {
   HRESULT hr = SeekTo(0, false);

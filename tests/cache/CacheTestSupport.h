@@ -38,33 +38,45 @@ inline TestDevice MakeDevice() {
   return d;
 }
 
-// The packed NV12 bytes of a width × height picture (luma rows, then interleaved chroma rows):
-// every byte depends on its position and on `seed`, so two frames never look alike.
-inline std::vector<uint8_t> Nv12Picture(UINT width, UINT height, int seed) {
-  const UINT rows = height + height / 2;
-  std::vector<uint8_t> bytes(static_cast<size_t>(width) * rows);
+// Rows and bytes per row of a packed picture: NV12 has luma rows then half as many interleaved
+// chroma rows, B8G8R8A8 four bytes a pixel.
+inline UINT PictureRows(DXGI_FORMAT format, UINT height) {
+  return format == DXGI_FORMAT_NV12 ? height + height / 2 : height;
+}
+inline UINT PictureRowBytes(DXGI_FORMAT format, UINT width) { return format == DXGI_FORMAT_NV12 ? width : width * 4; }
+
+// The packed bytes of a width × height picture: every byte depends on its position and on
+// `seed`, so two frames never look alike.
+inline std::vector<uint8_t> Picture(DXGI_FORMAT format, UINT width, UINT height, int seed) {
+  const UINT rows = PictureRows(format, height);
+  const UINT rowBytes = PictureRowBytes(format, width);
+  std::vector<uint8_t> bytes(static_cast<size_t>(rowBytes) * rows);
   for (UINT row = 0; row < rows; ++row)
-    for (UINT col = 0; col < width; ++col)
-      bytes[static_cast<size_t>(row) * width + col] = static_cast<uint8_t>(row * 13 + col * 7 + seed * 31 + 1);
+    for (UINT col = 0; col < rowBytes; ++col)
+      bytes[static_cast<size_t>(row) * rowBytes + col] = static_cast<uint8_t>(row * 13 + col * 7 + seed * 31 + 1);
   return bytes;
 }
+inline std::vector<uint8_t> Nv12Picture(UINT width, UINT height, int seed) {
+  return Picture(DXGI_FORMAT_NV12, width, height, seed);
+}
 
-// A frame texture as the decoder's cache textures are: NV12, default usage, shader resource.
-inline ComPtr<ID3D11Texture2D> MakeFrameTexture(const TestDevice& d, UINT width, UINT height, int seed) {
-  const std::vector<uint8_t> picture = Nv12Picture(width, height, seed);
-  D3D11_TEXTURE2D_DESC desc{width, height, 1, 1, DXGI_FORMAT_NV12, {1, 0}, D3D11_USAGE_DEFAULT,
+// A frame texture as the decoder's cache textures are: default usage, shader resource.
+inline ComPtr<ID3D11Texture2D> MakeFrameTexture(const TestDevice& d, UINT width, UINT height, int seed,
+                                                DXGI_FORMAT format = DXGI_FORMAT_NV12) {
+  const std::vector<uint8_t> picture = Picture(format, width, height, seed);
+  D3D11_TEXTURE2D_DESC desc{width, height, 1, 1, format, {1, 0}, D3D11_USAGE_DEFAULT,
                             D3D11_BIND_SHADER_RESOURCE, 0, 0};
-  D3D11_SUBRESOURCE_DATA data{picture.data(), width, 0};
+  D3D11_SUBRESOURCE_DATA data{picture.data(), PictureRowBytes(format, width), 0};
   ComPtr<ID3D11Texture2D> texture;
   EXPECT_EQ(S_OK, d.device->CreateTexture2D(&desc, &data, &texture));
   return texture;
 }
 
-// The packed NV12 bytes of `texture`, read through a staging copy and Map.
+// The packed bytes of `texture`, read through a staging copy and Map.
 inline std::vector<uint8_t> ReadPicture(const TestDevice& d, ID3D11Texture2D* texture) {
   D3D11_TEXTURE2D_DESC desc{};
   texture->GetDesc(&desc);
-  D3D11_TEXTURE2D_DESC stagingDesc{desc.Width, desc.Height, 1, 1, DXGI_FORMAT_NV12, {1, 0}, D3D11_USAGE_STAGING,
+  D3D11_TEXTURE2D_DESC stagingDesc{desc.Width, desc.Height, 1, 1, desc.Format, {1, 0}, D3D11_USAGE_STAGING,
                                    0, D3D11_CPU_ACCESS_READ, 0};
   ComPtr<ID3D11Texture2D> staging;
   EXPECT_EQ(S_OK, d.device->CreateTexture2D(&stagingDesc, nullptr, &staging));
@@ -72,9 +84,10 @@ inline std::vector<uint8_t> ReadPicture(const TestDevice& d, ID3D11Texture2D* te
   D3D11_MAPPED_SUBRESOURCE mapped{};
   std::vector<uint8_t> packed;
   if (d.context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped) != S_OK) return packed;  // no match, fails
-  for (UINT row = 0; row < desc.Height + desc.Height / 2; ++row) {
+  const UINT rowBytes = PictureRowBytes(desc.Format, desc.Width);
+  for (UINT row = 0; row < PictureRows(desc.Format, desc.Height); ++row) {
     const auto* line = static_cast<const uint8_t*>(mapped.pData) + static_cast<size_t>(row) * mapped.RowPitch;
-    packed.insert(packed.end(), line, line + desc.Width);
+    packed.insert(packed.end(), line, line + rowBytes);
   }
   d.context->Unmap(staging.Get(), 0);
   return packed;

@@ -125,6 +125,26 @@ INSTANTIATE_TEST_SUITE_P(Sizes, RoundTripTest,
                          ::testing::Values(std::tuple<UINT, UINT>{320, 240}, std::tuple<UINT, UINT>{322, 180},
                                            std::tuple<UINT, UINT>{2, 2}, std::tuple<UINT, UINT>{1920, 1080}));
 
+TEST_F(StorageCacheTest, AddAndLoad_Bgra32Frames_StoredRawSizedFromTheFirstFrame) {
+  auto cache = MakeCache(folder_);
+  ComPtr<ID3D11Texture2D> texture = MakeFrameTexture(d_, 130, 66, 7, DXGI_FORMAT_B8G8R8A8_UNORM);
+  ASSERT_TRUE(cache->Add(texture, 0, 333'333, false));
+  EXPECT_EQ(130u * 66u * 4u, cache->FrameByteSize);
+  EXPECT_EQ(576u * 66u, fs::file_size(FramePath(0))) << "the mapped rows: 520 bytes padded to a 576-byte pitch";
+  EXPECT_EQ((std::vector<uint8_t>{130, 0, 0, 0, 66, 0, 0, 0}), ReadFileBytes(folder_ + "/precache.data"));
+
+  ComPtr<ID3D11Texture2D> target = MakeFrameTexture(d_, 130, 66, 99, DXGI_FORMAT_B8G8R8A8_UNORM);
+  int64_t time = 0, duration = 0;
+  bool flag = true;
+  ASSERT_TRUE(cache->LoadFrame(0, target, time, duration, flag));
+  EXPECT_EQ(Picture(DXGI_FORMAT_B8G8R8A8_UNORM, 130, 66, 7), ReadPicture(d_, target.Get()));
+
+  // Every later frame must be what the first one was.
+  EXPECT_THROW(Store(*cache, 1'000'000, 130, 66, 1), Platform::InvalidArgumentException) << "NV12 after B8G8R8A8";
+  ComPtr<ID3D11Texture2D> nv12 = MakeFrameTexture(d_, 130, 66, 1);
+  EXPECT_THROW(cache->LoadFrame(0, nv12, time, duration, flag), Platform::InvalidArgumentException);
+}
+
 TEST_F(StorageCacheTest, LoadFrame_NoRecordOrFileDeleted_ReturnsFalseAndDropsRecord) {
   auto cache = MakeCache(folder_);
   ASSERT_TRUE(Store(*cache, 0, 64, 32, 1));

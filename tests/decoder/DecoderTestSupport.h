@@ -122,6 +122,22 @@ class RecordingListener final : public IVideoDecoderListener {
       return false;
     });
   }
+  // Waits (bounded) until an event matching any of `lines` has been recorded; returns the first
+  // such event, or "" when none came.
+  std::string WaitForAny(const std::vector<std::string>& lines) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::string found;
+    changed_.wait_for(lock, kWaitBound, [&] {
+      for (const std::string& e : events_)
+        for (const std::string& line : lines)
+          if (Matches(e, line)) {
+            found = e;
+            return true;
+          }
+      return false;
+    });
+    return found;
+  }
   // Waits until the count of matching events reaches `count`.
   bool WaitForCount(const std::string& line, size_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
