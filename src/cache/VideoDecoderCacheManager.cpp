@@ -216,6 +216,14 @@ void VideoDecoderCacheManager::AcquireTexture(ComPtr<ID3D11Texture2D>& texture) 
   }
 }
 
-void VideoDecoderCacheManager::RecycleTexture(ComPtr<ID3D11Texture2D>& texture) { TexturePool.push_back(texture); }
+void VideoDecoderCacheManager::RecycleTexture(ComPtr<ID3D11Texture2D>& texture) {
+  // A frame handed out by GetFrame may still be shown by its taker: reusing its texture would
+  // paint the next decoded frame under the taker's eyes. Only a texture nobody else holds is
+  // reused; any other is let go, and the pool makes a new one when it runs dry. Nobody can take
+  // a new reference meanwhile: textures are handed out only under Lock.
+  texture->AddRef();
+  const ULONG references = texture->Release();
+  if (references == 1) TexturePool.push_back(texture);
+}
 
 }  // namespace korvane

@@ -20,7 +20,8 @@
 //
 // Ownership. The decoder makes the manager with std::make_shared and is its only owner. A
 // texture handed out by GetFrame is a new reference the caller owns; the frame it shows stays
-// in the memory cache until a SetPosition trims it.
+// in the memory cache until a SetPosition trims it, and its pixels never change: a texture goes
+// back to the pool only when the pool would hold its last reference.
 //
 // Errors. A failing HRESULT of the platform calls in AddFrame and of texture creation is thrown
 // as the platform exception carrying it; the caches are then unchanged and a texture already
@@ -101,7 +102,8 @@ class VideoDecoderCacheManager {
   // -- guarded by Lock --
   std::shared_ptr<VideoDecoderCache> MemoryCache;
   std::shared_ptr<VideoDecoderStorageCache> StorageCache;
-  // Textures free for reuse: taken from the front, returned at the back; no size limit.
+  // Textures free for reuse, each held by the pool alone: taken from the front, returned at the
+  // back; no size limit.
   std::deque<ComPtr<ID3D11Texture2D>> TexturePool;
   // Description of a frame texture; ArraySize 0 until the first sample has been seen.
   D3D11_TEXTURE2D_DESC FrameTextureDesc{};

@@ -186,6 +186,19 @@ TEST_F(VideoDecoderCacheManagerTest, GetFrame_OnlyOnDisk_LoadsIntoMemoryWithoutT
   EXPECT_EQ(frame.Get(), manager_->GetFrame(5'100'000).Get()) << "now answered from memory";
 }
 
+TEST_F(VideoDecoderCacheManagerTest, SetPosition_EvictsAFrameStillHeld_ItsTextureIsNeverReused) {
+  ASSERT_TRUE(AddFrame(0, 333'333, 1));
+  ComPtr<ID3D11Texture2D> held = manager_->GetFrame(0);
+  ASSERT_TRUE(held);
+  manager_->SetPosition(5'000'000);
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(AddFrame(5'000'000 + i * 333'333, 333'333, 2 + i));
+  ASSERT_TRUE(manager_->SetPosition(5'000'000));
+  ASSERT_EQ((std::vector<int64_t>{5'000'000, 5'333'333, 5'666'666}), MemoryTimes()) << "frame 0 was evicted";
+  EXPECT_EQ(0u, PoolSize()) << "a texture someone holds is let go, not pooled";
+  ASSERT_TRUE(AddFrame(6'000'000, 333'333, 9)) << "copied into a new texture";
+  EXPECT_EQ(Nv12Picture(width_, height_, 1), ReadPicture(d_, held.Get()));
+}
+
 TEST_F(VideoDecoderCacheManagerTest, GetCachedRangeEnd_SplitAcrossCaches_LongerSingleRun) {
   for (int64_t t : {0, 333'333, 666'666}) ASSERT_TRUE(AddFrame(t));
   ASSERT_TRUE(AddFrame(1'000'001)) << "continues the run, but on disk";

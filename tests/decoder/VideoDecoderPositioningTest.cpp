@@ -131,6 +131,18 @@ TEST_F(VideoDecoderPositioning, Getters_BeforeAndAfterInitialization) {
   EXPECT_EQ(400'000, decoder_->GetFrameDuration(2'000'000));
 }
 
+TEST_F(VideoDecoderPositioning, GetFrame_HeldWhileThePositionMovesFarAway_PixelsNeverChange) {
+  OpenVideo();
+  RequestAndWait(2'000'000);
+  ComPtr<ID3D11Texture2D> held = decoder_->GetFrame(2'000'000);
+  ASSERT_TRUE(held);
+  const std::vector<uint8_t> before = ReadTexture(device_.Get(), held.Get()).bytes;
+  ASSERT_EQ(5, before.at(0));
+  // Each request evicts what the previous one cached and decodes new frames into pooled textures.
+  for (int64_t position : {20'000'000, 40'000'000, 10'000'000, 30'000'000}) RequestAndWait(position);
+  EXPECT_EQ(before, ReadTexture(device_.Get(), held.Get()).bytes);
+}
+
 TEST_F(VideoDecoderPositioning, Placeholder_IsOneGreyTextureEvenWhenRacedFor) {
   OpenVideo();
   std::vector<ComPtr<ID3D11Texture2D>> results(8);
