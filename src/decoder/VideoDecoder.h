@@ -172,7 +172,7 @@ class VideoDecoder final : public IMFSourceReaderCallback, public std::enable_sh
   std::shared_ptr<IVideoDecoderListener> Listener;
   std::shared_ptr<VideoDecoderCacheManager> CacheManager;
   ComPtr<IMFDXGIDeviceManager> DeviceManager;
-  ComPtr<ID3D11Device> Device;
+  ComPtr<ID3D11Device> Device;  // written under PlaceholderMutex too
   ComPtr<ID3D11DeviceContext> Context;
   ComPtr<IMFSourceReader> Reader;
   ComPtr<ID3D11Texture2D> PlaceholderTexture;  // guarded by PlaceholderMutex, not Lock
@@ -214,7 +214,8 @@ class VideoDecoder final : public IMFSourceReaderCallback, public std::enable_sh
   std::condition_variable FlushDone;
   bool FlushSignalled = false;  // guarded by CloseMutex
 
-  // The placeholder is made without `Lock`; two first callers must not make two textures.
+  // The placeholder is made without `Lock`: this guards PlaceholderTexture, and Device against
+  // the Load that replaces it (taken after Lock there); two first callers make one texture.
   std::mutex PlaceholderMutex;
   // The COM references: the first, never released, plus those the reader holds. The reader's
   // last Release does not wait for a callback still running, and its work thread drops its

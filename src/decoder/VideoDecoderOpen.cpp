@@ -100,7 +100,13 @@ bool VideoDecoder::Load(std::shared_ptr<IVideoDecoderListener> listener, IRandom
 void VideoDecoder::SetupDevice(Brindle::Tamsel::SceneGraph::IGraphicsDevice* device) {
   UINT64 address = 0;
   ThrowIfFailed(device->GetD3DDevice(&address));
-  Device = reinterpret_cast<ID3D11Device*>(address);
+  {
+    // GetPlaceholderTexture reads Device without Lock; a placeholder made on an earlier device
+    // is no use on this one.
+    std::lock_guard<std::mutex> guard(PlaceholderMutex);
+    Device = reinterpret_cast<ID3D11Device*>(address);
+    PlaceholderTexture.Reset();
+  }
   address = 0;
   ThrowIfFailed(device->GetD3DContext(&address));
   Context = reinterpret_cast<ID3D11DeviceContext*>(address);

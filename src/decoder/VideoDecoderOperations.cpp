@@ -18,6 +18,10 @@ void VideoDecoder::Initialize(const Platform::String& cacheFolderPath) {
   Lockout lock(Lock);
   try {
     if (!Reader) ThrowNotReady("VideoDecoder::Initialize: no video is open");
+    // The old manager goes first: its destruction writes its memory frames to its folder, which
+    // the new one is about to wipe; the other way round they would land in the fresh folder as
+    // files nothing reads.
+    CacheManager.reset();
     CacheManager = std::make_shared<VideoDecoderCacheManager>(Device, Context, path);
     RangeStart = INT64_MAX;
     RangeEnd = INT64_MIN;
@@ -30,7 +34,9 @@ void VideoDecoder::Initialize(const Platform::String& cacheFolderPath) {
 
     StartScan();
   } catch (...) {
-    // Initialize never fails; the decoder stays loaded but not scanning.
+    // Initialize never fails; the decoder stays loaded but not scanning. Without a cache
+    // manager it is not initialized either, whatever an earlier scan achieved.
+    if (!CacheManager) Initialized = false;
     if (Listener) Listener->OnError(0);
   }
 }
@@ -152,9 +158,10 @@ ComPtr<ID3D11Texture2D> VideoDecoder::GetFrame(int64_t relative) {
 }
 
 ComPtr<ID3D11Texture2D> VideoDecoder::GetPlaceholderTexture() {
-  // No decoder lock: Device is written only while loading, before the front end asks.
-  if (!Device) ThrowNotReady("VideoDecoder::GetPlaceholderTexture: no device");
+  // No decoder lock (a renderer asks for it at any time); PlaceholderMutex guards Device against
+  // a Load that replaces it, and the one-time creation against a second first caller.
   std::lock_guard<std::mutex> guard(PlaceholderMutex);
+  if (!Device) ThrowNotReady("VideoDecoder::GetPlaceholderTexture: no device");
   if (!PlaceholderTexture) {
     // A uniform mid-grey NV12 frame: luma and both chroma values 127.
     std::array<uint8_t, 12> grey;

@@ -4,7 +4,9 @@
 #include "platform/mf/Mferror.h"
 #include "support/TestMedia.h"
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -95,6 +97,42 @@ TEST_F(VideoDecoderLifetime, Reopen_StreamCannotBeOpened_RequestsRefusedAndClose
   EXPECT_TRUE(decoder_->Reopen(Scripted(ScriptedVideo(10)).Get(), MFVideoFormat_NV12));
   Request(400'000);
   EXPECT_EQ(400'000, decoder_->GetCurrentFrameTime());
+}
+
+TEST_F(VideoDecoderLifetime, Initialize_AfterCloseDuringTheScan_OldFramesStayOutOfTheFreshFolder) {
+  // The scan caches frames 0 to 2, then a read ends without anything and the scan stops there
+  // with error 0. Frame 0 goes to disk (the scan's position is not set yet when it arrives),
+  // frames 1 and 2 stay in memory (within 0.1 s of the start).
+  mf::ScriptedSource script = ScriptedVideo(100);
+  script.faults.nothingBefore = {3};
+  ASSERT_TRUE(Load(Scripted(script).Get()));
+  decoder_->Initialize(Platform::String(cache_.Path()));
+  ASSERT_TRUE(listener_->WaitFor("error 0"));
+  decoder_->Close();
+
+  // The video is opened again: the new cache manager wipes the folder, and the old one must not
+  // write its memory frames into it afterwards.
+  ASSERT_TRUE(Load(Scripted(script).Get()));
+  decoder_->Initialize(Platform::String(cache_.Path()));
+  ASSERT_TRUE(listener_->WaitForCount("error 0", 2)) << "the new scan stopped where the first did";
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(cache_.Path())) {
+    files.push_back(entry.path().filename().string());
+  }
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ((std::vector<std::string>{"0_400000_0.tmp", "precache.data"}), files)
+      << "only what the new scan stored, none of the old memory frames 1 and 2";
+}
+
+TEST_F(VideoDecoderLifetime, GetPlaceholderTexture_WhileLoadReplacesTheDevice_AlwaysGivesATexture) {
+  ASSERT_TRUE(Load(Scripted(ScriptedVideo(3)).Get()));
+  std::atomic<bool> done{false};
+  std::thread renderer([&] {
+    while (!done) EXPECT_TRUE(decoder_->GetPlaceholderTexture());
+  });
+  for (int i = 0; i < 20; ++i) EXPECT_TRUE(Load(Scripted(ScriptedVideo(3)).Get()));
+  done = true;
+  renderer.join();
 }
 
 }  // namespace
