@@ -3,6 +3,7 @@
 // chosen free-space figure, and folder listings.
 #pragma once
 
+#include "cache/VideoDecoderCacheManager.h"
 #include "platform/com/ComPtr.h"
 #include "platform/d3d11/D3D11.h"
 #include "platform/d3d11/DeviceDiagnostics.h"
@@ -19,6 +20,33 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace korvane {
+
+// Reads a cache manager's internals for the tests, each under the manager's Lock.
+class VideoDecoderCacheManagerTestAccess {
+ public:
+  static std::vector<int64_t> MemoryTimes(VideoDecoderCacheManager& m) { return Times(m, *m.MemoryCache); }
+  static std::vector<int64_t> StorageTimes(VideoDecoderCacheManager& m) { return Times(m, *m.StorageCache); }
+  static size_t PoolSize(VideoDecoderCacheManager& m) {
+    std::lock_guard lock(m.Lock);
+    return m.TexturePool.size();
+  }
+  static D3D11_TEXTURE2D_DESC FrameTextureDesc(VideoDecoderCacheManager& m) {
+    std::lock_guard lock(m.Lock);
+    return m.FrameTextureDesc;
+  }
+
+ private:
+  static std::vector<int64_t> Times(VideoDecoderCacheManager& m, const VideoDecoderCacheBase& cache) {
+    std::lock_guard lock(m.Lock);
+    std::vector<int64_t> times;
+    for (const CachedFrame& f : cache.Frames) times.push_back(f.Time);
+    return times;
+  }
+};
+
+}  // namespace korvane
 
 namespace korvane::cache::test {
 

@@ -41,19 +41,9 @@ class VideoDecoderCacheManagerTest : public ::testing::Test {
     ComPtr<IMFSample> sample = Sample(seed);
     return manager_->AddFrame(sample, time, duration);
   }
-  template <class Cache>
-  std::vector<int64_t> TimesIn(const Cache& cache) {
-    std::lock_guard lock(manager_->Lock);
-    std::vector<int64_t> times;
-    for (const CachedFrame& f : cache->Frames) times.push_back(f.Time);
-    return times;
-  }
-  std::vector<int64_t> MemoryTimes() { return TimesIn(manager_->MemoryCache); }
-  std::vector<int64_t> StorageTimes() { return TimesIn(manager_->StorageCache); }
-  size_t PoolSize() {
-    std::lock_guard lock(manager_->Lock);
-    return manager_->TexturePool.size();
-  }
+  std::vector<int64_t> MemoryTimes() { return VideoDecoderCacheManagerTestAccess::MemoryTimes(*manager_); }
+  std::vector<int64_t> StorageTimes() { return VideoDecoderCacheManagerTestAccess::StorageTimes(*manager_); }
+  size_t PoolSize() { return VideoDecoderCacheManagerTestAccess::PoolSize(*manager_); }
   std::string FramePath(int64_t time, int64_t duration = 333'333) const {
     return folder_ + "/" + std::to_string(time) + "_" + std::to_string(duration) + "_0.tmp";
   }
@@ -102,8 +92,7 @@ TEST_F(VideoDecoderCacheManagerTest, AddFrame_FirstSampleGoesToDisk_CapturesDesc
   width_ = 322;
   height_ = 180;
   ASSERT_TRUE(AddFrame(5'000'000));
-  std::lock_guard lock(manager_->Lock);
-  const D3D11_TEXTURE2D_DESC& desc = manager_->FrameTextureDesc;
+  const D3D11_TEXTURE2D_DESC desc = VideoDecoderCacheManagerTestAccess::FrameTextureDesc(*manager_);
   EXPECT_EQ((std::tuple<UINT, UINT, DXGI_FORMAT, UINT, UINT, D3D11_USAGE, UINT>{322, 180, DXGI_FORMAT_NV12, 1,
                                                                                 D3D11_BIND_SHADER_RESOURCE,
                                                                                 D3D11_USAGE_DEFAULT,

@@ -21,11 +21,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvane {
 
-// Reads the decoder's private members; every read takes the decoder's Lock.
+// Reads the decoder's private members for the tests; every read of Lock-guarded state takes
+// the decoder's Lock.
 class VideoDecoderTestAccess {
  public:
   template <class F>
@@ -33,15 +35,23 @@ class VideoDecoderTestAccess {
     Concurrency::critical_section::scoped_lock lock(decoder.Lock);
     return f(decoder);
   }
-  static int64_t ScanStep(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.ScanStep; }); }
-  static int64_t ScanBurst(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.ScanBurst; }); }
-  static int64_t Duration(VideoDecoder& d) { return d.Duration.load(); }
-  static int64_t FrameDuration(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.FrameDuration; }); }
-  static bool Loaded(VideoDecoder& d) { return d.Loaded.load(); }
-  static HRESULT SeekAndRead(VideoDecoder& d, int64_t position, bool flushOnFail, bool clamp) {
-    return Locked(d, [&](VideoDecoder& x) { return x.SeekAndRead(position, flushOnFail, clamp); });
+  static DecoderState State(VideoDecoder& d) { return d.State.load(); }
+  static std::shared_ptr<VideoDecoderCacheManager> CacheManager(VideoDecoder& d) {
+    return Locked(d, [](VideoDecoder& x) { return x.CacheManager; });
   }
-  static void SetFirstSampleTime(VideoDecoder& d, int64_t t) { d.FirstSampleTime = t; }
+  static uint32_t Width(VideoDecoder& d) { return d.Width.load(); }
+  static uint32_t Height(VideoDecoder& d) { return d.Height.load(); }
+  static std::pair<uint32_t, uint32_t> PixelAspect(VideoDecoder& d) {
+    return {d.PixelAspectNumerator.load(), d.PixelAspectDenominator.load()};
+  }
+  static std::pair<uint32_t, uint32_t> FrameRate(VideoDecoder& d) {
+    return {d.FrameRateNumerator.load(), d.FrameRateDenominator.load()};
+  }
+  static int64_t ScanStep(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.Scan.ScanStep; }); }
+  static int64_t ScanBurst(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.Scan.ScanBurst; }); }
+  static HRESULT SeekAndRead(VideoDecoder& d, int64_t position, OnSeekFailure onFailure) {
+    return Locked(d, [&](VideoDecoder& x) { return x.Driver.SeekAndRead(position, onFailure, Clamping::None); });
+  }
   static ComPtr<ID3D11DeviceContext> Context(VideoDecoder& d) {
     return Locked(d, [](VideoDecoder& x) { return x.Context; });
   }

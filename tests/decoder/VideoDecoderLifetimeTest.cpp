@@ -70,7 +70,7 @@ TEST_F(VideoDecoderLifetime, Close_ReaderErrorArrivesAsCloseBegins_Returns) {
     }
     closer.join();
     EXPECT_EQ(S_OK, korvane::winrt::WaitForCompletion(action.Get(), kWaitBound));
-    EXPECT_EQ(DecoderState::Closed, decoder_->GetStateForTesting()) << "Closed is final";
+    EXPECT_EQ(DecoderState::Closed, VideoDecoderTestAccess::State(*decoder_)) << "Closed is final";
   }
 }
 
@@ -125,12 +125,20 @@ TEST_F(VideoDecoderLifetime, Initialize_AfterCloseDuringTheScan_OldFramesStayOut
 }
 
 TEST_F(VideoDecoderLifetime, GetPlaceholderTexture_WhileLoadReplacesTheDevice_AlwaysGivesATexture) {
+  ComPtr<ID3D11Device> otherDevice;
+  ASSERT_EQ(S_OK, D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                                    &otherDevice, nullptr, nullptr));
+  ComPtr<Brindle::Tamsel::SceneGraph::IGraphicsDevice> otherGraphics;
+  ASSERT_EQ(S_OK, CreateGraphicsDevice(otherDevice.Get(), &otherGraphics));
   ASSERT_TRUE(Load(Scripted(ScriptedVideo(3)).Get()));
   std::atomic<bool> done{false};
   std::thread renderer([&] {
     while (!done) EXPECT_TRUE(decoder_->GetPlaceholderTexture());
   });
-  for (int i = 0; i < 20; ++i) EXPECT_TRUE(Load(Scripted(ScriptedVideo(3)).Get()));
+  for (int i = 0; i < 20; ++i) {
+    auto* graphics = i % 2 == 0 ? otherGraphics.Get() : graphics_.Get();
+    EXPECT_TRUE(decoder_->Load(listener_, Scripted(ScriptedVideo(3)).Get(), MFVideoFormat_NV12, graphics));
+  }
   done = true;
   renderer.join();
 }

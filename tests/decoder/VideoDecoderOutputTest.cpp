@@ -21,7 +21,7 @@ TEST_F(VideoDecoderOutput, Rgb32_ScanCompletesAndFramesComeBackFromDisk) {
   ASSERT_EQ("cached 0", listener_->WaitForAny({"cached 0", "error "}));
 
   // Frame 91 (36.4 s) was cached on disk by the scan; showing it loads it back into memory.
-  ASSERT_TRUE(decoder_->GetCacheManagerForTesting()->IsFrameCached(36'400'000));
+  ASSERT_TRUE(VideoDecoderTestAccess::CacheManager(*decoder_)->IsFrameCached(36'400'000));
   const size_t completed = listener_->Count("completed ");
   Request(36'400'000);
   ASSERT_TRUE(listener_->WaitForCount("completed ", completed + 1));

@@ -41,9 +41,9 @@ TEST_F(VideoDecoderPositioning, Request_CachesTheWindowAndShowsTheFrame) {
   EXPECT_GE(listener_->Count("position 2200000"), 1u);
   EXPECT_EQ(listener_->Count("position "), listener_->Count("position 2200000"));
   // Every frame within 0.1 s on either side is cached.
-  auto manager = decoder_->GetCacheManagerForTesting();
+  auto manager = VideoDecoderTestAccess::CacheManager(*decoder_);
   for (int64_t t = 1'200'000; t <= 2'800'000; t += 400'000) EXPECT_TRUE(manager->IsFrameCached(t)) << t;
-  EXPECT_EQ(DecoderState::Ready, decoder_->GetStateForTesting());
+  EXPECT_EQ(DecoderState::Ready, VideoDecoderTestAccess::State(*decoder_));
 }
 
 TEST_F(VideoDecoderPositioning, RepeatedRequestOnTheShownFrame_OnlyCompletes) {
@@ -76,7 +76,7 @@ TEST_F(VideoDecoderPositioning, RequestsWhileAReadIsOutstanding_OnlyTheLastIsSer
   log_->Clear();
   Request(150'000'000);  // parked
   Request(200'000'000);  // replaces the parked request
-  EXPECT_EQ(DecoderState::CachingJump, decoder_->GetStateForTesting());
+  EXPECT_EQ(DecoderState::CachingJump, VideoDecoderTestAccess::State(*decoder_));
   gate_->Open();
   ASSERT_TRUE(listener_->WaitFor("position 200200000"));
   ASSERT_TRUE(listener_->WaitFor("completed "));
@@ -190,7 +190,7 @@ TEST_F(VideoDecoderPositioning, RequestDuringTheScan_FailsTheActionWith668Only) 
 
 TEST_F(VideoDecoderPositioning, Close_BeforeAnyLoad_MarksClosed) {
   decoder_->Close();
-  EXPECT_EQ(DecoderState::Closed, decoder_->GetStateForTesting());
+  EXPECT_EQ(DecoderState::Closed, VideoDecoderTestAccess::State(*decoder_));
   EXPECT_THROW(decoder_->SetPositionAsync(0), Platform::Exception);
 }
 
