@@ -7,7 +7,7 @@
 #include "decoder/VideoDecoder.h"
 #include "platform/d3d11/D3D11.h"
 #include "platform/mf/Mfapi.h"
-#include "platform/mf/ScriptedMediaSource.h"
+#include "support/ScriptedMediaSource.h"
 #include "platform/win32/FileApi.h"
 #include "platform/winrt/Async.h"
 #include "support/TempFolder.h"

@@ -1,4 +1,4 @@
-#include "platform/mf/ScriptedMediaSource.h"
+#include "support/ScriptedMediaSource.h"
 
 #include "platform/com/RuntimeClass.h"
 
