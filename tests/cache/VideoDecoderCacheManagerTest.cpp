@@ -50,7 +50,7 @@ class VideoDecoderCacheManagerTest : public ::testing::Test {
 
   TestDevice d_ = MakeDevice();
   TempFolder temp_{"korvane-manager"};
-  std::string folder_ = temp_.Path() + "cache";
+  std::string folder_ = temp_.Path("cache");
   ScopedFreeSpace space_{kPlentyOfSpace};
   UINT width_ = 64;
   UINT height_ = 32;

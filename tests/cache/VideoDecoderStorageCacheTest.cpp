@@ -42,7 +42,7 @@ class StorageCacheTest : public ::testing::Test {
 
   TestDevice d_ = MakeDevice();
   korvane::test::TempFolder temp_{"korvane-storage"};
-  std::string folder_ = temp_.Path() + "cache";  // as a client gives it: no trailing separator
+  std::string folder_ = temp_.Path("cache");  // as a client gives it: no trailing separator
   ScopedFreeSpace space_{kPlentyOfSpace};
 };
 
