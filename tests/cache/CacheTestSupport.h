@@ -9,6 +9,7 @@
 #include "platform/d3d11/DeviceDiagnostics.h"
 #include "platform/mf/Mfapi.h"
 #include "platform/win32/FileApi.h"
+#include "support/TextureReadback.h"
 
 #include <gtest/gtest.h>
 
@@ -50,6 +51,9 @@ class VideoDecoderCacheManagerTestAccess {
 
 namespace korvane::cache::test {
 
+using korvane::test::PictureRowBytes;
+using korvane::test::PictureRows;
+
 struct TestDevice {
   ComPtr<ID3D11Device> device;
   ComPtr<ID3D11DeviceContext> context;
@@ -65,13 +69,6 @@ inline TestDevice MakeDevice() {
   EXPECT_EQ(S_OK, d.device.As(&d.diagnostics));
   return d;
 }
-
-// Rows and bytes per row of a packed picture: NV12 has luma rows then half as many interleaved
-// chroma rows, B8G8R8A8 four bytes a pixel.
-inline UINT PictureRows(DXGI_FORMAT format, UINT height) {
-  return format == DXGI_FORMAT_NV12 ? height + height / 2 : height;
-}
-inline UINT PictureRowBytes(DXGI_FORMAT format, UINT width) { return format == DXGI_FORMAT_NV12 ? width : width * 4; }
 
 // The packed bytes of a width × height picture: every byte depends on its position and on
 // `seed`, so two frames never look alike.
@@ -100,25 +97,9 @@ inline ComPtr<ID3D11Texture2D> MakeFrameTexture(const TestDevice& d, UINT width,
   return texture;
 }
 
-// The packed bytes of `texture`, read through a staging copy and Map.
+// The packed bytes of `texture`.
 inline std::vector<uint8_t> ReadPicture(const TestDevice& d, ID3D11Texture2D* texture) {
-  D3D11_TEXTURE2D_DESC desc{};
-  texture->GetDesc(&desc);
-  D3D11_TEXTURE2D_DESC stagingDesc{desc.Width, desc.Height, 1, 1, desc.Format, {1, 0}, D3D11_USAGE_STAGING,
-                                   0, D3D11_CPU_ACCESS_READ, 0};
-  ComPtr<ID3D11Texture2D> staging;
-  EXPECT_EQ(S_OK, d.device->CreateTexture2D(&stagingDesc, nullptr, &staging));
-  d.context->CopySubresourceRegion(staging.Get(), 0, 0, 0, 0, texture, 0, nullptr);
-  D3D11_MAPPED_SUBRESOURCE mapped{};
-  std::vector<uint8_t> packed;
-  if (d.context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped) != S_OK) return packed;  // no match, fails
-  const UINT rowBytes = PictureRowBytes(desc.Format, desc.Width);
-  for (UINT row = 0; row < PictureRows(desc.Format, desc.Height); ++row) {
-    const auto* line = static_cast<const uint8_t*>(mapped.pData) + static_cast<size_t>(row) * mapped.RowPitch;
-    packed.insert(packed.end(), line, line + rowBytes);
-  }
-  d.context->Unmap(staging.Get(), 0);
-  return packed;
+  return korvane::test::ReadTexture(d.device.Get(), texture).Packed();
 }
 
 // A sample holding `texture` in a DXGI buffer, as the source reader delivers frames.

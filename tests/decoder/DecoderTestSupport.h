@@ -11,6 +11,7 @@
 #include "platform/win32/FileApi.h"
 #include "platform/winrt/Async.h"
 #include "support/TempFolder.h"
+#include "support/TextureReadback.h"
 #include "toolkit/GraphicsDevice.h"
 
 #include <gtest/gtest.h>
@@ -62,35 +63,6 @@ class VideoDecoderTestAccess {
 namespace korvane::test {
 
 constexpr auto kWaitBound = std::chrono::seconds(60);
-
-// A CPU copy of a texture's bytes (through a staging copy and Map), with its row pitch.
-struct TextureBytes {
-  std::vector<uint8_t> bytes;
-  UINT rowPitch = 0;
-  D3D11_TEXTURE2D_DESC desc{};
-};
-
-inline TextureBytes ReadTexture(ID3D11Device* device, ID3D11Texture2D* texture) {
-  TextureBytes result;
-  texture->GetDesc(&result.desc);
-  D3D11_TEXTURE2D_DESC desc = result.desc;
-  desc.Usage = D3D11_USAGE_STAGING;
-  desc.BindFlags = 0;
-  desc.MiscFlags = 0;
-  desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-  ComPtr<ID3D11Texture2D> staging;
-  EXPECT_EQ(S_OK, device->CreateTexture2D(&desc, nullptr, &staging));
-  ComPtr<ID3D11DeviceContext> context;
-  device->GetImmediateContext(&context);
-  context->CopySubresourceRegion(staging.Get(), 0, 0, 0, 0, texture, 0, nullptr);
-  D3D11_MAPPED_SUBRESOURCE mapped{};
-  EXPECT_EQ(S_OK, context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped));
-  const auto* data = static_cast<const uint8_t*>(mapped.pData);
-  result.bytes.assign(data, data + mapped.DepthPitch);
-  result.rowPitch = mapped.RowPitch;
-  context->Unmap(staging.Get(), 0);
-  return result;
-}
 
 // Records every notification as a line: "progress 0.25", "initialized", "position 200000",
 // "cached 0", "completed 0 1000000", "error 1".
