@@ -20,6 +20,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace korvane {
@@ -95,6 +96,11 @@ inline ComPtr<ID3D11Texture2D> MakeFrameTexture(const TestDevice& d, UINT width,
   ComPtr<ID3D11Texture2D> texture;
   EXPECT_EQ(S_OK, d.device->CreateTexture2D(&desc, &data, &texture));
   return texture;
+}
+
+// "320x240", for parameterised tests over picture sizes.
+inline std::string SizeName(const ::testing::TestParamInfo<std::tuple<UINT, UINT>>& info) {
+  return std::to_string(std::get<0>(info.param)) + "x" + std::to_string(std::get<1>(info.param));
 }
 
 // The packed bytes of `texture`.

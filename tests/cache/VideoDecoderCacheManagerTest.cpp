@@ -72,7 +72,12 @@ INSTANTIATE_TEST_SUITE_P(Bounds, MemoryWindowTest,
                          ::testing::Values(std::tuple<int64_t, bool>{1'000'000, true},
                                            std::tuple<int64_t, bool>{1'000'001, false},
                                            std::tuple<int64_t, bool>{-1'000'000, true},
-                                           std::tuple<int64_t, bool>{-1'000'001, false}));
+                                           std::tuple<int64_t, bool>{-1'000'001, false}),
+                         [](const auto& info) {
+                           const int64_t time = std::get<0>(info.param);
+                           return (time < 0 ? "Minus" : "") + std::to_string(time < 0 ? -time : time) +
+                                  (std::get<1>(info.param) ? "_InMemory" : "_OnDisk");
+                         });
 
 TEST_F(VideoDecoderCacheManagerTest, AddFrame_SameTimeTwice_ReturnsFalseWithoutTouchingPool) {
   ASSERT_TRUE(AddFrame(-1'000'000));
@@ -217,7 +222,8 @@ TEST_P(ManagerRoundTripTest, SetPosition_MemoryToDiskToMemory_ByteIdentical) {
 // 320 is a multiple of the 64-byte pitch alignment; 322 and 130 are not.
 INSTANTIATE_TEST_SUITE_P(Sizes, ManagerRoundTripTest,
                          ::testing::Values(std::tuple<UINT, UINT>{320, 240}, std::tuple<UINT, UINT>{322, 180},
-                                           std::tuple<UINT, UINT>{130, 66}));
+                                           std::tuple<UINT, UINT>{130, 66}),
+                         SizeName);
 
 TEST_F(VideoDecoderCacheManagerTest, AddFrameAndSetPosition_10000Cycles_TexturesReused) {
   width_ = 16;

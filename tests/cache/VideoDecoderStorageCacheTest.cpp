@@ -69,7 +69,11 @@ TEST_P(FreeSpaceTest, Add_FreeSpaceAtConstruction_DecidesForGood) {
 
 INSTANTIATE_TEST_SUITE_P(Boundary, FreeSpaceTest,
                          ::testing::Values(std::tuple<uint64_t, bool>{1'073'741'823, false},
-                                           std::tuple<uint64_t, bool>{1'073'741'824, true}));
+                                           std::tuple<uint64_t, bool>{1'073'741'824, true}),
+                         [](const auto& info) {
+                           return std::to_string(std::get<0>(info.param)) + "BytesFree" +
+                                  (std::get<1>(info.param) ? "_Stores" : "_Refuses");
+                         });
 
 TEST_F(StorageCacheTest, Add_1080pFrames_First169StoredThenRefusedForGood) {
   auto cache = MakeCache(folder_);
@@ -123,7 +127,8 @@ TEST_P(RoundTripTest, LoadFrame_StoredFrame_ByteIdentical) {
 // 320 and 1920 are multiples of the 64-byte pitch alignment; 322 and 2 are not.
 INSTANTIATE_TEST_SUITE_P(Sizes, RoundTripTest,
                          ::testing::Values(std::tuple<UINT, UINT>{320, 240}, std::tuple<UINT, UINT>{322, 180},
-                                           std::tuple<UINT, UINT>{2, 2}, std::tuple<UINT, UINT>{1920, 1080}));
+                                           std::tuple<UINT, UINT>{2, 2}, std::tuple<UINT, UINT>{1920, 1080}),
+                         SizeName);
 
 TEST_F(StorageCacheTest, AddAndLoad_Bgra32Frames_StoredRawSizedFromTheFirstFrame) {
   auto cache = MakeCache(folder_);
@@ -217,6 +222,24 @@ TEST_F(StorageCacheTest, ClearAndDestroy_FilesStayOnDisk) {
 }
 
 using PathCase = std::tuple<std::string, bool>;
+
+// A test name spelling out a path: "/tmp/.." is SlashtmpSlashDotDot, "" is Empty.
+std::string PathName(const std::string& path) {
+  if (path.empty()) return "Empty";
+  std::string name;
+  for (char c : path) {
+    if (c == '/') {
+      name += "Slash";
+    } else if (c == '.') {
+      name += "Dot";
+    } else if (c == '\0') {
+      name += "Nul";
+    } else {
+      name += c;
+    }
+  }
+  return name;
+}
 class FolderPathTest : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(FolderPathTest, IsOwnableFolderPath_JudgesText) {
@@ -230,7 +253,10 @@ INSTANTIATE_TEST_SUITE_P(Paths, FolderPathTest,
                                            PathCase{".", false}, PathCase{"a/..", false}, PathCase{"../..", false},
                                            PathCase{std::string("/tmp/x\0y", 8), false}, PathCase{"/tmp/c", true},
                                            PathCase{"/tmp/c/", true}, PathCase{"c", true}, PathCase{"../c", true},
-                                           PathCase{"/a/../b", true}));
+                                           PathCase{"/a/../b", true}),
+                         [](const auto& info) {
+                           return PathName(std::get<0>(info.param)) + (std::get<1>(info.param) ? "_Ownable" : "_Refused");
+                         });
 
 class RefusedFolderTest : public StorageCacheTest, public ::testing::WithParamInterface<std::string> {};
 
@@ -244,7 +270,8 @@ TEST_P(RefusedFolderTest, Construct_RootOrEmptyPath_TouchesNothingAndNeverWrites
   EXPECT_FALSE(fs::exists("/0_333333_0.tmp"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, RefusedFolderTest, ::testing::Values(std::string(""), std::string("/")));
+INSTANTIATE_TEST_SUITE_P(Paths, RefusedFolderTest, ::testing::Values(std::string(""), std::string("/")),
+                         [](const auto& info) { return PathName(info.param); });
 
 }  // namespace
 }  // namespace korvane::cache::test

@@ -153,7 +153,17 @@ TEST_P(VideoDecoderBadInput, Load_ReturnsFalseAfterError0) {
 
 INSTANTIATE_TEST_SUITE_P(Files, VideoDecoderBadInput,
                          ::testing::Values(BadMediaKind::Empty, BadMediaKind::Text, BadMediaKind::AudioOnly,
-                                           BadMediaKind::TruncatedMp4NoIndex));
+                                           BadMediaKind::TruncatedMp4NoIndex),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case BadMediaKind::Empty: return "Empty";
+                             case BadMediaKind::Text: return "Text";
+                             case BadMediaKind::AudioOnly: return "AudioOnly";
+                             case BadMediaKind::TruncatedMp4: return "TruncatedMp4";
+                             case BadMediaKind::TruncatedMp4NoIndex: return "TruncatedMp4NoIndex";
+                           }
+                           return "Unknown";
+                         });
 
 TEST_F(VideoDecoderLoad, Load_RealFiles_ReportSizeRotationAspectAndRate) {
   struct Expectation {

@@ -83,7 +83,8 @@ TEST_P(VideoDecoderNoScan, JumpsToTheEndAndEndsThere) {
 }
 
 // 2 frames: too short to scan; 3 frames: the one cached frame is already enough.
-INSTANTIATE_TEST_SUITE_P(Short, VideoDecoderNoScan, ::testing::Values(1, 2, 3));
+INSTANTIATE_TEST_SUITE_P(Short, VideoDecoderNoScan, ::testing::Values(1, 2, 3),
+                         [](const auto& info) { return std::to_string(info.param) + "Frames"; });
 
 TEST_F(VideoDecoderScan, StorageWithoutSpace_SkipsTheScan) {
   SetDiskFreeSpaceForTesting((uint64_t{1} << 30) - 1);
