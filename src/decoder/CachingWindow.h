@@ -63,7 +63,7 @@ class CachingWindow {
   void NotifyCachingCompleted();
 
   // -- guarded by the decoder's Lock --
-  int64_t RequestedPosition = DecoderTimeline::kNoPosition;  // absolute; the latest request
+  int64_t RequestedPosition = 0;  // absolute; the latest request
   bool PendingRequest = false;  // a request arrived while a read was outstanding
   int64_t ReadLimit = 0;        // how far the current step reads forward
   int64_t RangeStart = 0;       // the range reported as cached around RequestedPosition

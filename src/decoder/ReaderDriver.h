@@ -46,7 +46,7 @@ class ReaderDriver {
   // -- guarded by the decoder's Lock --
   ComPtr<IMFSourceReader> Reader;  // null before opening and after Close
   // Time of the last delivered sample, or the target of the last jump.
-  int64_t ReaderPosition = DecoderTimeline::kNoPosition;
+  int64_t ReaderPosition = 0;
   // ReaderPosition before the last jump.
   int64_t PreviousReaderPosition = 0;
   // The reader reported the end of the stream since the last sample.
