@@ -13,6 +13,25 @@
 namespace korvane::test {
 namespace {
 
+// Passes every notification on to a recording listener, and says when it is destroyed: the
+// decoder holding it is gone then.
+class ForwardingListener final : public IVideoDecoderListener {
+ public:
+  ForwardingListener(std::shared_ptr<RecordingListener> to, std::promise<void> gone)
+      : to_(std::move(to)), gone_(std::move(gone)) {}
+  ~ForwardingListener() { gone_.set_value(); }
+  void OnInitializationProgressChanged(double progress) override { to_->OnInitializationProgressChanged(progress); }
+  void OnDecoderInitialized() override { to_->OnDecoderInitialized(); }
+  void OnPositionHasChanged(int64_t position) override { to_->OnPositionHasChanged(position); }
+  void OnFrameCached(int64_t position) override { to_->OnFrameCached(position); }
+  void OnCachingCompleted(int64_t start, int64_t end) override { to_->OnCachingCompleted(start, end); }
+  void OnError(int32_t code) override { to_->OnError(code); }
+
+ private:
+  std::shared_ptr<RecordingListener> to_;
+  std::promise<void> gone_;
+};
+
 class VideoDecoderLifetime : public DecoderFixture {
  protected:
   // A 12 s scripted video whose reads pass `gate_` and fail from the moment `failReads_` is set.
@@ -141,6 +160,32 @@ TEST_F(VideoDecoderLifetime, GetPlaceholderTexture_WhileLoadReplacesTheDevice_Al
   }
   done = true;
   renderer.join();
+}
+
+// The owner lets its last reference go while a reader callback is inside the decoder: letting go
+// never waits for the reader's thread, and the decoder goes as soon as that callback is done.
+TEST_F(VideoDecoderLifetime, LastReferenceDroppedDuringACallback_ReturnsAtOnceAndTheDecoderGoesAfterIt) {
+  std::promise<void> gone;
+  std::future<void> goneFuture = gone.get_future();
+  auto forwarding = std::make_shared<ForwardingListener>(listener_, std::move(gone));
+  ASSERT_TRUE(decoder_->Load(forwarding, Scripted(ScriptedVideo(1500, 400'000, 10)).Get(), MFVideoFormat_NV12,
+                             graphics_.Get()));
+  forwarding.reset();
+  decoder_->Initialize(Platform::String(cache_.Path()));
+  ASSERT_TRUE(listener_->WaitFor("cached 0"));
+
+  // A frame cached for a request is reported from the reader's thread, with the decoder's Lock
+  // held: the listener keeps that callback inside the decoder.
+  listener_->HoldNext("cached ");
+  Request(20'000'000);
+  ASSERT_TRUE(listener_->WaitUntilHolding());
+
+  std::future<void> released =
+      std::async(std::launch::async, [decoder = std::move(decoder_)]() mutable { decoder.reset(); });
+  const bool returned = released.wait_for(kWaitBound) == std::future_status::ready;
+  listener_->ReleaseHold();
+  EXPECT_TRUE(returned) << "letting the decoder go waited for the callback";
+  EXPECT_EQ(std::future_status::ready, goneFuture.wait_for(kWaitBound)) << "the decoder outlived its callback";
 }
 
 }  // namespace
