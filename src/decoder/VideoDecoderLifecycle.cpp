@@ -17,10 +17,11 @@ VideoDecoder::VideoDecoder() = default;
 VideoDecoder::~VideoDecoder() {
   // No callback is inside the decoder now (each holds a strong reference while it runs), and
   // any later one finds no decoder. The caches go first (they write their memory frames to
-  // disk), then the reader: its work thread ends by itself if it is the one running this.
-  Listener.reset();
+  // disk), then the reader: its work thread ends by itself if it is the one running this. The
+  // listener goes last, so that its owner hears of nothing the decoder still does.
   CacheManager.reset();
   Driver.Reader.Reset();
+  Listener.reset();
 }
 
 void VideoDecoder::Initialize(const Platform::String& cacheFolderPath) {
