@@ -62,7 +62,7 @@ class ScanPlan {
   Move Next(int64_t readerPosition, int64_t firstSample, int64_t duration, int64_t frameDuration,
             const std::function<int64_t(int64_t)>& skipCached);
 
-  // The plan, with the names the scan's description gives them.
+  // The plan.
   int64_t ScanStep = 0;    // distance between points
   int64_t ScanBurst = 0;   // frames read at each point
   int64_t ScanIndex = 0;   // index of the current point
