@@ -119,26 +119,6 @@ bool FrameUpdatedCounter::WaitBeyond(size_t seen) const {
   return state_->changed.wait_for(lock, kWaitBound, [&] { return state_->count > seen; });
 }
 
-void ReadGate::Limit(size_t permits) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  limited_ = true;
-  permits_ = permits;
-  changed_.notify_all();
-}
-
-void ReadGate::Unlimit() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  limited_ = false;
-  changed_.notify_all();
-}
-
-void ReadGate::BeforeRead() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  // Bounded, so that a failing test cannot hang the reader for good.
-  changed_.wait_for(lock, kWaitBound, [&] { return !limited_ || permits_ > 0; });
-  if (limited_ && permits_ > 0) --permits_;
-}
-
 ClosableScriptedStream::ClosableScriptedStream(ComPtr<IRandomAccessStream> inner) : inner_(std::move(inner)) {
   EXPECT_EQ(S_OK, inner_.As(&factory_));
   EXPECT_EQ(S_OK, inner_.As(&io_));

@@ -1,6 +1,5 @@
-// Shared pieces of the interop tests: an event log that subscribes to all seven events, a gate
-// that holds a scripted source's reads, and a fixture with a device, a cache folder and an
-// interop that is closed at the end.
+// Shared pieces of the interop tests: an event log that subscribes to all seven events, and a
+// fixture with a device, a cache folder and an interop that is closed at the end.
 #pragma once
 
 #include "decoder/DecoderTestSupport.h"
@@ -111,21 +110,6 @@ class FrameUpdatedCounter {
     size_t count = 0;  // guarded by mutex
   };
   const std::shared_ptr<State> state_ = std::make_shared<State>();
-};
-
-// Holds the reads of a scripted source: each read first takes a permit, waiting (bounded)
-// while there is none. Unlimited until Limit is called.
-class ReadGate {
- public:
-  void Limit(size_t permits);
-  void Unlimit();
-  void BeforeRead();
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool limited_ = false;  // -- guarded by mutex_
-  size_t permits_ = 0;
 };
 
 // A scripted source's stream that also answers IClosable, as every application stream does, and

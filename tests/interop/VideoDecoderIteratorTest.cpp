@@ -14,14 +14,21 @@ constexpr int64_t kFrame = 400'000;
 class VideoDecoderIteratorTest : public InteropFixture {
  protected:
   void TearDown() override {
-    gate_->Unlimit();  // a held read would keep the reader from closing
+    gate_->Open();  // a held read would keep the reader from closing
     InteropFixture::TearDown();
   }
-  // A scripted video whose reads wait for gate_'s permits.
+  // A scripted video whose reads go through freely until HoldAfter.
   mf::ScriptedSource GatedVideo(int frames) {
     mf::ScriptedSource script = ScriptedVideo(frames);
-    script.beforeRead = [gate = gate_] { gate->BeforeRead(); };
+    script.beforeRead = [gate = gate_, free = freeReads_] {
+      if (free->fetch_sub(1) <= 0) gate->Pass();
+    };
     return script;
+  }
+  // `reads` more reads go through; the next one waits until gate_ is opened.
+  void HoldAfter(int64_t reads) {
+    freeReads_->store(reads);
+    gate_->Close();
   }
   boolean HasFrame(IVideoDecoderIterator* iterator) {
     boolean value = 2;
@@ -38,10 +45,11 @@ class VideoDecoderIteratorTest : public InteropFixture {
   }
 
   std::shared_ptr<ReadGate> gate_ = std::make_shared<ReadGate>();
+  std::shared_ptr<std::atomic<int64_t>> freeReads_ = std::make_shared<std::atomic<int64_t>>(INT64_MAX / 2);
 };
 
 TEST_F(VideoDecoderIteratorTest, BeforeInitialization_PlaceholderThenFrameUpdated) {
-  gate_->Limit(0);
+  HoldAfter(0);
   ASSERT_EQ(S_OK, Open(interop_.Get(), ScriptedStream(GatedVideo(10)).Get()));
   ASSERT_TRUE(log_.WaitFor("loaded"));
   ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
@@ -55,7 +63,7 @@ TEST_F(VideoDecoderIteratorTest, BeforeInitialization_PlaceholderThenFrameUpdate
   EXPECT_FALSE(neighbour);
   EXPECT_EQ(0u, updates.Count());
 
-  gate_->Unlimit();
+  gate_->Open();
   ASSERT_TRUE(updates.WaitBeyond(0)) << "the first FrameUpdated comes with the initialization";
   EXPECT_EQ(0, ScriptedValue(IteratorTexture(iterator.Get()).Get()));
   EXPECT_TRUE(HasFrame(iterator.Get()));
@@ -138,7 +146,7 @@ TEST_F(VideoDecoderIteratorTest, OffsetBeyondTheCachedRun_PlaceholderUntilCached
   ASSERT_EQ(S_OK, iterator->SetOffset(3));
 
   // The jump reads frame k, then k + 1; the third read waits.
-  gate_->Limit(2);
+  HoldAfter(2);
   const size_t mark = log_.Size();
   ASSERT_EQ(S_OK, interop_->put_Position(k * kFrame + kFrame / 2));
   ASSERT_TRUE(log_.WaitFor([&](const RaisedEvent& e) { return e.name == "cached" && e.a == (k + 1) * kFrame; }, mark));
@@ -146,7 +154,7 @@ TEST_F(VideoDecoderIteratorTest, OffsetBeyondTheCachedRun_PlaceholderUntilCached
   EXPECT_TRUE(IsPlaceholder(IteratorTexture(iterator.Get()).Get()));
   EXPECT_FALSE(HasFrame(iterator.Get()));
 
-  gate_->Unlimit();
+  gate_->Open();
   EXPECT_TRUE(WaitForValue(iterator.Get(), updates, static_cast<int>((k + 3) % 256)));
   EXPECT_TRUE(HasFrame(iterator.Get()));
 }
