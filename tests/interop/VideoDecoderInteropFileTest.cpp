@@ -5,7 +5,6 @@
 #include "support/TestMedia.h"
 
 #include <limits>
-#include <map>
 
 namespace korvane::test {
 namespace {
@@ -17,69 +16,61 @@ struct FileKind {
   VideoSpec spec;
 };
 
-void PrintTo(const FileKind& kind, std::ostream* out) { *out << kind.name; }
-
 // Small pictures keep 400 steps quick; 210 frames leave room for 200 steps.
-const std::vector<FileKind>& FileKinds() {
-  static const std::vector<FileKind> kinds{
-      {"H264BFramesMp4", {.width = 160, .height = 120, .frameCount = 210, .gopSize = 45, .maxBFrames = 3}},
-      {"HevcMkv",
-       {.container = "matroska", .encoder = "libx265", .width = 160, .height = 120, .frameCount = 210,
-        .frameRate = {25, 1}, .gopSize = 20, .maxBFrames = 3}},
-      {"Vp9Webm",
-       {.container = "webm", .encoder = "libvpx-vp9", .width = 160, .height = 120, .frameCount = 210, .gopSize = 15,
-        .maxBFrames = 0}},
-      {"Mpeg2Ts",
-       {.container = "mpegts", .encoder = "mpeg2video", .width = 160, .height = 120, .frameCount = 210,
-        .frameRate = {25, 1}, .gopSize = 12, .startOffset100ns = 14'000'000}},
-  };
-  return kinds;
-}
-
-// Each file is written once per process.
-const std::string& FilePath(const FileKind& kind) {
-  static TempFolder folder("korvane-interop-media");
-  static std::map<std::string, std::string> paths;
-  static std::mutex mutex;
-  std::lock_guard<std::mutex> lock(mutex);
-  auto found = paths.find(kind.name);
-  if (found == paths.end()) {
-    found = paths.emplace(kind.name, WriteTestVideo(kind.spec, folder.File(std::string(kind.name) + ".video"))).first;
-  }
-  return found->second;
-}
+const std::vector<FileKind> kKinds{
+    {"H264BFramesMp4", {.width = 160, .height = 120, .frameCount = 210, .gopSize = 45, .maxBFrames = 3}},
+    {"HevcMkv",
+     {.container = "matroska", .encoder = "libx265", .width = 160, .height = 120, .frameCount = 210,
+      .frameRate = {25, 1}, .gopSize = 20, .maxBFrames = 3}},
+    {"Vp9Webm",
+     {.container = "webm", .encoder = "libvpx-vp9", .width = 160, .height = 120, .frameCount = 210, .gopSize = 15,
+      .maxBFrames = 0}},
+    {"Mpeg2Ts",
+     {.container = "mpegts", .encoder = "mpeg2video", .width = 160, .height = 120, .frameCount = 210,
+      .frameRate = {25, 1}, .gopSize = 12, .startOffset100ns = 14'000'000}},
+};
 
 class VideoDecoderInteropFiles : public InteropFixture, public ::testing::WithParamInterface<FileKind> {
  protected:
-  // The index shown by an iterator, -1 for the placeholder; looks again after each FrameUpdated
-  // until it shows `expected` (a wrong picture on the way is a failure).
-  void ExpectIteratorShows(IVideoDecoderIterator* iterator, const FrameUpdatedCounter& updates, int expected,
+  // The index a generated frame carries; -1 for the placeholder.
+  int Shown(ID3D11Texture2D* texture) {
+    if (IsPlaceholder(texture)) return -1;
+    const TextureBytes copy = ReadTexture(device_.Get(), texture);
+    return ReadFrameIndexNv12(copy.bytes.data(), copy.rowPitch, static_cast<int>(copy.desc.Width),
+                              static_cast<int>(copy.desc.Height));
+  }
+  // Looks again after each FrameUpdated until the iterator shows `expected`; the placeholder
+  // may come on the way, a wrong picture may not.
+  void ExpectIteratorShows(IVideoDecoderIterator* iterator, const Counter& updates, int expected,
                            const std::string& where) {
     for (;;) {
       const size_t seen = updates.Count();
-      const ComPtr<ID3D11Texture2D> texture = IteratorTexture(iterator);
-      const int shown = IsPlaceholder(texture.Get()) ? -1 : FileFrameIndex(texture.Get());
+      const int shown = Shown(IteratorTexture(iterator).Get());
       if (shown == expected) return;
       if (shown != -1) ADD_FAILURE() << where << ": the iterator shows frame " << shown << ", not " << expected;
       ASSERT_TRUE(updates.WaitBeyond(seen)) << where << ": still " << shown << ", not " << expected;
     }
   }
+
+  TempFolder media_{"korvane-interop-media"};
 };
 
 TEST_P(VideoDecoderInteropFiles, StepForwardAndBack_ExactFramesAndNeighbours) {
-  const std::string& path = FilePath(GetParam());
+  const std::string path = WriteTestVideo(GetParam().spec, media_.File("video"));
   const std::vector<ReferenceFrame> reference = DecodeReference(path, false);
   ASSERT_GT(reference.size(), kSteps);
   std::vector<int64_t> starts;
   for (const ReferenceFrame& frame : reference) starts.push_back(frame.time100ns);
   starts.push_back(std::numeric_limits<int64_t>::max());
 
-  OpenAndWait(FileStream(path).Get());
-  std::vector<ComPtr<IVideoDecoderIterator>> iterators;
-  std::vector<FrameUpdatedCounter> updates(3);
+  ComPtr<IRandomAccessStream> stream;
+  ASSERT_EQ(S_OK, CreateRandomAccessStreamOnFile(path.c_str(), FileAccessMode_Read, IID_PPV_ARGS(&stream)));
+  OpenAndWait(stream.Get());
+  std::vector<ComPtr<IVideoDecoderIterator>> iterators;  // at offsets -1, 0, +1
+  std::vector<std::shared_ptr<Counter>> updates;
   for (size_t k = 0; k < 3; ++k) {
     iterators.push_back(CreateIterator());
-    updates[k].Attach(iterators[k].Get());
+    updates.push_back(CountFrameUpdated(iterators[k].Get()));
   }
 
   auto check = [&](size_t frame, size_t mark) {
@@ -88,15 +79,16 @@ TEST_P(VideoDecoderInteropFiles, StepForwardAndBack_ExactFramesAndNeighbours) {
     ASSERT_EQ(starts[frame], Position()) << where;
     int64_t handed = 0;
     ASSERT_EQ(S_OK, interop_->GetFrameTexture(starts[frame], &handed));
-    ASSERT_EQ(static_cast<int>(frame), FileFrameIndex(TakeTexture(handed).Get())) << where;
-    for (int32_t offset = -1; offset <= 1; ++offset) {
-      IVideoDecoderIterator* iterator = iterators[static_cast<size_t>(offset + 1)].Get();
-      ASSERT_EQ(S_OK, iterator->SetOffset(offset));
+    ASSERT_EQ(static_cast<int>(frame), Shown(TakeTexture(handed).Get())) << where;
+    for (size_t k = 0; k < 3; ++k) {
+      const int32_t offset = static_cast<int32_t>(k) - 1;
+      ASSERT_EQ(S_OK, iterators[k]->SetOffset(offset));
       const int64_t neighbour = static_cast<int64_t>(frame) + offset;
-      const int expected = neighbour < 0 || neighbour >= static_cast<int64_t>(reference.size()) ? -1
-                                                                                               : static_cast<int>(neighbour);
-      ASSERT_NO_FATAL_FAILURE(ExpectIteratorShows(iterator, updates[static_cast<size_t>(offset + 1)], expected,
-                                                  where + " offset " + std::to_string(offset)));
+      const int expected = neighbour < 0 || neighbour >= static_cast<int64_t>(reference.size())
+                               ? -1
+                               : static_cast<int>(neighbour);
+      ASSERT_NO_FATAL_FAILURE(
+          ExpectIteratorShows(iterators[k].Get(), *updates[k], expected, where + " offset " + std::to_string(offset)));
     }
   };
 
@@ -115,7 +107,7 @@ TEST_P(VideoDecoderInteropFiles, StepForwardAndBack_ExactFramesAndNeighbours) {
   EXPECT_EQ(0u, log_.Count("error"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, VideoDecoderInteropFiles, ::testing::ValuesIn(FileKinds()),
+INSTANTIATE_TEST_SUITE_P(Kinds, VideoDecoderInteropFiles, ::testing::ValuesIn(kKinds),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

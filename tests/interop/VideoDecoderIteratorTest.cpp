@@ -2,8 +2,6 @@
 // luma i).
 #include "InteropTestSupport.h"
 
-#include "platform/winrt/Callback.h"
-
 namespace korvane::test {
 namespace {
 
@@ -36,7 +34,7 @@ class VideoDecoderIteratorTest : public InteropFixture {
     return value;
   }
   // Waits until the iterator's texture shows `value`, looking again after each FrameUpdated.
-  bool WaitForValue(IVideoDecoderIterator* iterator, const FrameUpdatedCounter& updates, int value) {
+  bool WaitForValue(IVideoDecoderIterator* iterator, const Counter& updates, int value) {
     for (;;) {
       const size_t seen = updates.Count();
       if (ScriptedValue(IteratorTexture(iterator).Get()) == value) return true;
@@ -48,42 +46,45 @@ class VideoDecoderIteratorTest : public InteropFixture {
   std::shared_ptr<std::atomic<int64_t>> freeReads_ = std::make_shared<std::atomic<int64_t>>(INT64_MAX / 2);
 };
 
-TEST_F(VideoDecoderIteratorTest, BeforeInitialization_PlaceholderThenFrameUpdated) {
+TEST_F(VideoDecoderIteratorTest, FrameNotDecodedYet_PlaceholderUntilItIsThenFrameUpdated) {
+  // Long enough that the first pass leaves most frames undecoded; its first read waits.
   HoldAfter(0);
-  ASSERT_EQ(S_OK, Open(interop_.Get(), ScriptedStream(GatedVideo(10)).Get()));
+  ASSERT_EQ(S_OK, Open(interop_.Get(), ScriptedStream(GatedVideo(2000)).Get()));
   ASSERT_TRUE(log_.WaitFor("loaded"));
   ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
-  FrameUpdatedCounter updates;
-  updates.Attach(iterator.Get());
+  const std::shared_ptr<Counter> updates = CountFrameUpdated(iterator.Get());
+  UINT32 format = 0;
+  EXPECT_EQ(S_OK, AsSource(iterator.Get())->get_PixelFormat(&format));
+  EXPECT_EQ(2u, format) << "NV12";
 
+  // Before the initialization.
   EXPECT_TRUE(IsPlaceholder(IteratorTexture(iterator.Get()).Get()));
   EXPECT_FALSE(HasFrame(iterator.Get()));
   boolean neighbour = true;
   EXPECT_EQ(S_OK, iterator->get_HasNextFrame(&neighbour));
   EXPECT_FALSE(neighbour);
-  EXPECT_EQ(0u, updates.Count());
-
+  EXPECT_EQ(0u, updates->Count());
   gate_->Open();
-  ASSERT_TRUE(updates.WaitBeyond(0)) << "the first FrameUpdated comes with the initialization";
+  ASSERT_TRUE(updates->WaitBeyond(0)) << "the first FrameUpdated comes with the initialization";
   EXPECT_EQ(0, ScriptedValue(IteratorTexture(iterator.Get()).Get()));
-  EXPECT_TRUE(HasFrame(iterator.Get()));
-}
+  ASSERT_NO_FATAL_FAILURE(WaitForFirstPass());
 
-TEST_F(VideoDecoderIteratorTest, Identity_PixelFormatAndInterfaces) {
-  OpenAndWait(ScriptedVideo(5));
-  ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
-  ComPtr<IVideoDecoder> source;
-  ASSERT_EQ(S_OK, iterator.As(&source));
-  UINT32 format = 0;
-  EXPECT_EQ(S_OK, source->get_PixelFormat(&format));
-  EXPECT_EQ(2u, format);
-  ComPtr<ABI::Windows::Foundation::IClosable> closable;
-  EXPECT_EQ(S_OK, iterator.As(&closable));
-  ComPtr<IWeakReferenceSource> weak;
-  EXPECT_EQ(S_OK, iterator.As(&weak));
-  ComPtr<__IVideoDecoderIteratorProtectedVirtuals> overridables;
-  EXPECT_EQ(S_OK, iterator.As(&overridables));
-  EXPECT_EQ(kVideoDecoderIteratorClassName, RuntimeClassName(iterator.Get()));
+  // At +3 from a frame whose neighbours are still being read.
+  const int64_t k = 700;
+  ASSERT_EQ(-1, ScriptedValueAt(k * kFrame + 1)) << "frame " << k << " must not be decoded yet";
+  ASSERT_EQ(S_OK, iterator->SetOffset(3));
+  HoldAfter(2);  // the jump reads frame k, then k + 1; the third read waits
+  const size_t mark = log_.Size();
+  ASSERT_EQ(S_OK, interop_->put_Position(k * kFrame + kFrame / 2));
+  ASSERT_TRUE(log_.WaitFor([&](const RaisedEvent& e) { return e.name == "cached" && e.a == (k + 1) * kFrame; }, mark));
+  ASSERT_EQ(k * kFrame, Position());
+  EXPECT_TRUE(IsPlaceholder(IteratorTexture(iterator.Get()).Get()));
+  EXPECT_FALSE(HasFrame(iterator.Get()));
+  const size_t seen = updates->Count();
+  gate_->Open();
+  EXPECT_TRUE(WaitForValue(iterator.Get(), *updates, static_cast<int>((k + 3) % 256)));
+  EXPECT_TRUE(updates->WaitBeyond(seen)) << "no FrameUpdated for the frame once cached";
+  EXPECT_TRUE(HasFrame(iterator.Get()));
 }
 
 TEST_F(VideoDecoderIteratorTest, Offsets_ResolveOnDemandAndFollowTheOwner) {
@@ -127,6 +128,9 @@ TEST_F(VideoDecoderIteratorTest, Offsets_ResolveOnDemandAndFollowTheOwner) {
   EXPECT_FALSE(neighbour) << "at offset 0 on frame 0";
   EXPECT_EQ(S_OK, iterator->get_HasNextFrame(&neighbour));
   EXPECT_TRUE(neighbour);
+  const std::shared_ptr<Counter> updates = CountFrameUpdated(iterator.Get());
+  ASSERT_NO_FATAL_FAILURE(MoveTo(10 * kFrame + 1, 10 * kFrame, 11 * kFrame));
+  EXPECT_TRUE(WaitForValue(iterator.Get(), *updates, 10)) << "the owner's new position";
 
   ASSERT_EQ(S_OK, iterator->SetOffset(INT32_MAX));
   EXPECT_EQ(E_BOUNDS, iterator->MoveNext());
@@ -135,145 +139,101 @@ TEST_F(VideoDecoderIteratorTest, Offsets_ResolveOnDemandAndFollowTheOwner) {
   EXPECT_EQ(INT32_MAX, offset);
 }
 
-TEST_F(VideoDecoderIteratorTest, OffsetBeyondTheCachedRun_PlaceholderUntilCachedThenFrameUpdated) {
-  // Long enough that the first pass leaves most frames undecoded.
-  OpenAndWait(GatedVideo(2000));
-  const int64_t k = 700;
-  ASSERT_EQ(-1, ScriptedValueAt(k * kFrame + 1)) << "frame " << k << " must not be decoded yet";
-  ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
-  FrameUpdatedCounter updates;
-  updates.Attach(iterator.Get());
-  ASSERT_EQ(S_OK, iterator->SetOffset(3));
+TEST_F(VideoDecoderIteratorTest, MoveNextTwentyTimes_OwnersKeepTheFrameIteratorsFollowIt) {
+  OpenAndWait(ScriptedVideo(40));
+  ComPtr<IVideoDecoderIterator> kept = CreateIterator();
+  ComPtr<IVideoDecoderIterator> moved = CreateIterator();
+  ASSERT_EQ(0, ScriptedValue(IteratorTexture(kept.Get()).Get()));
 
-  // The jump reads frame k, then k + 1; the third read waits.
-  HoldAfter(2);
-  const size_t mark = log_.Size();
-  ASSERT_EQ(S_OK, interop_->put_Position(k * kFrame + kFrame / 2));
-  ASSERT_TRUE(log_.WaitFor([&](const RaisedEvent& e) { return e.name == "cached" && e.a == (k + 1) * kFrame; }, mark));
-  ASSERT_EQ(k * kFrame, Position());
-  EXPECT_TRUE(IsPlaceholder(IteratorTexture(iterator.Get()).Get()));
-  EXPECT_FALSE(HasFrame(iterator.Get()));
+  // The owner steps: an iterator keeps its frame, its offset counting back.
+  for (int step = 1; step <= 20; ++step) {
+    const size_t mark = log_.Size();
+    ASSERT_EQ(S_OK, interop_->MoveNext());
+    ASSERT_TRUE(log_.WaitForPositionIn(step * kFrame, (step + 1) * kFrame, mark)) << "step " << step;
+  }
+  int32_t offset = 0;
+  EXPECT_EQ(S_OK, kept->get_Offset(&offset));
+  EXPECT_EQ(-20, offset);
+  EXPECT_EQ(0, ScriptedValue(IteratorTexture(kept.Get()).Get()));
+  ASSERT_EQ(S_OK, kept->Reset());
+  EXPECT_EQ(20, ScriptedValue(IteratorTexture(kept.Get()).Get()));
 
-  gate_->Open();
-  EXPECT_TRUE(WaitForValue(iterator.Get(), updates, static_cast<int>((k + 3) % 256)));
-  EXPECT_TRUE(HasFrame(iterator.Get()));
+  // The iterator steps itself: the burst makes at least one update, and at most one per step
+  // (plus the one of its creation, which may come late), and ends on the frame twenty on.
+  const std::shared_ptr<Counter> updates = CountFrameUpdated(moved.Get());
+  const size_t before = updates->Count();
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(S_OK, moved->MoveNext());
+  ASSERT_TRUE(updates->WaitBeyond(before));
+  EXPECT_TRUE(WaitForValue(moved.Get(), *updates, 20));
+  EXPECT_LE(updates->Count() - before, 21u);
 }
 
 TEST_F(VideoDecoderIteratorTest, FrameEvictedFromBothCaches_PlaceholderAndLookedUpAgain) {
   SetDiskFreeSpaceForTesting(0);  // no disk cache: a frame that leaves memory is gone
   OpenAndWait(ScriptedVideo(32));
   const size_t mark = log_.Size();
-  ASSERT_EQ(S_OK, interop_->put_Position(10 * kFrame + 1));
-  ASSERT_TRUE(log_.WaitForPositionIn(10 * kFrame, 11 * kFrame, mark));
+  ASSERT_NO_FATAL_FAILURE(MoveTo(10 * kFrame + 1, 10 * kFrame, 11 * kFrame));
   ASSERT_TRUE(log_.WaitFor("completed", mark));  // frames 8 to 12 are decoded
 
   // Registered before the iterator's own handler: while it holds the raise for the new
   // position, the iterator cannot look its frame up again.
-  auto entered = std::make_shared<Latch>();
-  auto release = std::make_shared<Latch>();
+  auto entered = std::make_shared<Counter>();
+  auto release = std::make_shared<Counter>();
   EventRegistrationToken token;
   ASSERT_EQ(S_OK, interop_->add_PositionHasChanged(Callback<PositionHasChanged>([entered, release](int64_t position) {
                                                      if (position < 30 * kFrame) return;
-                                                     entered->Set();
-                                                     release->Wait();
+                                                     entered->Add();
+                                                     release->WaitBeyond();
                                                    }).Get(),
                                                    &token));
   ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
   ASSERT_EQ(S_OK, iterator->SetOffset(2));
   ASSERT_EQ(12, ScriptedValue(IteratorTexture(iterator.Get()).Get()));
-  ASSERT_TRUE(HasFrame(iterator.Get()));
 
   // Frame 30 is shown (and frame 12 evicted) before its position is reported. Should a late
   // report of the old position make the iterator look again meanwhile, it finds no frame two
   // after the last but one: the answer below is the same.
   ASSERT_EQ(S_OK, interop_->put_Position(30 * kFrame + 1));
-  ASSERT_TRUE(entered->Wait());
+  ASSERT_TRUE(entered->WaitBeyond());
   EXPECT_EQ(-1, ScriptedValueAt(12 * kFrame + 1)) << "frame 12 must have left both caches";
   EXPECT_TRUE(IsPlaceholder(IteratorTexture(iterator.Get()).Get()));
   EXPECT_FALSE(HasFrame(iterator.Get()));
-  release->Set();
+  release->Add();
   ASSERT_TRUE(log_.WaitFor(
       [](const RaisedEvent& e) { return e.name == "completed" && e.a <= 29 * kFrame && e.b >= 30 * kFrame; }));
   ASSERT_EQ(S_OK, iterator->SetOffset(-1));
   EXPECT_EQ(29, ScriptedValue(IteratorTexture(iterator.Get()).Get()));
 }
 
-TEST_F(VideoDecoderIteratorTest, MoveNextTwentyTimes_SomeUpdatesThenTheFrameTwentyAhead) {
-  OpenAndWait(ScriptedVideo(40));
-  ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
-  FrameUpdatedCounter updates;
-  updates.Attach(iterator.Get());
-  const size_t before = updates.Count();
-  for (int i = 0; i < 20; ++i) ASSERT_EQ(S_OK, iterator->MoveNext());
-  ASSERT_TRUE(updates.WaitBeyond(before));
-  EXPECT_TRUE(WaitForValue(iterator.Get(), updates, 20));
-  // The one signal of its creation may be raised after `before` was taken.
-  EXPECT_LE(updates.Count() - before, 21u);
-}
-
 TEST_F(VideoDecoderIteratorTest, FrameUpdatedHandler_MayReadTheTextureAndCloseTheIterator) {
   OpenAndWait(ScriptedVideo(20));
   ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
-  ComPtr<IVideoDecoder> source;
-  ASSERT_EQ(S_OK, iterator.As(&source));
   struct Shared {
-    Latch closed;
+    Counter closed;
     std::atomic<int> seen{-2};
   };
   auto shared = std::make_shared<Shared>();
   // The handler's own reference is a raw pointer: a strong one would keep the iterator alive
   // from its own event.
-  IVideoDecoder* raw = source.Get();
+  IVideoDecoder* raw = AsSource(iterator.Get()).Get();
   ID3D11Device* device = device_.Get();
   EventRegistrationToken token;
-  ASSERT_EQ(S_OK, source->add_FrameUpdated(Callback<Brindle::Tamsel::SceneGraph::VideoDecoderFrameUpdated>([=] {
-                                             UINT64 texture = 0;
-                                             EXPECT_EQ(S_OK, raw->GetTexture(&texture));
-                                             const ComPtr<ID3D11Texture2D> frame = TakeTexture(static_cast<int64_t>(texture));
-                                             shared->seen = ReadTexture(device, frame.Get()).bytes.at(0);
-                                             ComPtr<ABI::Windows::Foundation::IClosable> closable;
-                                             raw->QueryInterface(IID_PPV_ARGS(&closable));
-                                             EXPECT_EQ(S_OK, closable->Close());
-                                             shared->closed.Set();
-                                           }).Get(),
-                                           &token));
+  ASSERT_EQ(S_OK, raw->add_FrameUpdated(Callback<Brindle::Tamsel::SceneGraph::VideoDecoderFrameUpdated>([=] {
+                                          UINT64 texture = 0;
+                                          EXPECT_EQ(S_OK, raw->GetTexture(&texture));
+                                          const auto frame = TakeTexture(static_cast<int64_t>(texture));
+                                          shared->seen = ReadTexture(device, frame.Get()).bytes.at(0);
+                                          ComPtr<ABI::Windows::Foundation::IClosable> closable;
+                                          raw->QueryInterface(IID_PPV_ARGS(&closable));
+                                          EXPECT_EQ(S_OK, closable->Close());
+                                          shared->closed.Add();
+                                        }).Get(),
+                                        &token));
   ASSERT_EQ(S_OK, iterator->SetOffset(4));
-  ASSERT_TRUE(shared->closed.Wait());
+  ASSERT_TRUE(shared->closed.WaitBeyond());
   EXPECT_TRUE(shared->seen == 0 || shared->seen == 4) << shared->seen;
   int32_t offset = 0;
   EXPECT_EQ(RO_E_CLOSED, iterator->get_Offset(&offset));
-}
-
-TEST_F(VideoDecoderIteratorTest, Close_NothingRaisedAfterItEvenWhenTheOwnerMoves) {
-  OpenAndWait(ScriptedVideo(20));
-  ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
-  FrameUpdatedCounter updates;
-  updates.Attach(iterator.Get());
-  ComPtr<ABI::Windows::Foundation::IClosable> closable;
-  ASSERT_EQ(S_OK, iterator.As(&closable));
-  EXPECT_EQ(S_OK, closable->Close());
-  EXPECT_EQ(S_OK, closable->Close());
-  const size_t raised = updates.Count();
-  const ComPtr<IVideoDecoder> source = AsSource(iterator.Get());
-
-  const size_t mark = log_.Size();
-  ASSERT_EQ(S_OK, interop_->MoveNext());
-  ASSERT_TRUE(log_.WaitForPositionIn(kFrame, 2 * kFrame, mark));
-  ASSERT_EQ(S_OK, interop_->Close());
-  EXPECT_EQ(raised, updates.Count());
-
-  int32_t offset = 0;
-  boolean flag = 0;
-  UINT64 texture = 0;
-  UINT32 format = 0;
-  EventRegistrationToken token{};
-  EXPECT_EQ(RO_E_CLOSED, iterator->get_Offset(&offset));
-  EXPECT_EQ(RO_E_CLOSED, iterator->get_HasFrame(&flag));
-  EXPECT_EQ(RO_E_CLOSED, iterator->MoveNext());
-  EXPECT_EQ(RO_E_CLOSED, iterator->Reset());
-  EXPECT_EQ(RO_E_CLOSED, source->GetTexture(&texture));
-  EXPECT_EQ(RO_E_CLOSED, source->get_PixelFormat(&format));
-  EXPECT_EQ(RO_E_CLOSED, source->remove_FrameUpdated(token));
 }
 
 }  // namespace
