@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,12 @@ struct VideoSpec {
   // mpegts only: added to every timestamp, as a broadcast capture starts mid-programme; the
   // stream's start time is then this offset.
   int64_t startOffset100ns = 0;
+  // Damage, as a bad transfer leaves a file: after muxing, the payload of video packets
+  // damagedPacketFirst .. + damagedPacketCount - 1 (counted from 0 in file order, which is
+  // decode order) is overwritten with pseudo-random bytes; the container's own structure and
+  // index stay intact. Count 0: no damage.
+  int damagedPacketFirst = 0;
+  int damagedPacketCount = 0;
 };
 
 // Writes the video described by spec to path (overwriting it; a half-written file is removed)
@@ -83,14 +90,26 @@ enum class TestVideoKind {
   Rotated90Mp4,    // H.264 MP4 stored 320×240, tagged 90° (displayed 240×320), 30 frames
   NonSquareMp4,    // H.264 MP4 320×240 with 4:3 pixels, 30 frames
   OddSizeWebm,     // VP9 in WebM stored at exactly 321×241, 30 frames
+
+  // Files as they come from the field: damaged, oddly timed. Not among
+  // AllTestVideoKinds, whose files are whole and evenly timed.
+  DamagedH264Mp4,     // as H264Mp4 but 2 B-frames, key frame every 30, and video packets 40..47
+                      // (frames of the second GOP) overwritten with garbage
+  PackedBFramesAvi,   // MPEG-4 Part 2 (Xvid) in AVI, 25 fps, 50 frames, key frame every 12, one
+                      // B-frame packed with the picture before it ("packed bitstream"), so the
+                      // frames come out a little late and the last one without a time
 };
 const std::string& TestVideo(TestVideoKind kind);
 // The spec each kind was written from (frame count, rate, size, rotation, ...).
 const VideoSpec& TestVideoSpec(TestVideoKind kind);
-// Every kind, for parameterised tests.
+// Every whole, evenly timed kind, for parameterised tests.
 const std::vector<TestVideoKind>& AllTestVideoKinds();
+// The kinds from the field (damaged, oddly timed).
+const std::vector<TestVideoKind>& RealWorldTestVideoKinds();
 // A short readable name ("H264Mp4") for test names and messages.
 const char* TestVideoKindName(TestVideoKind kind);
+// GoogleTest prints a kind by its name.
+inline void PrintTo(TestVideoKind kind, std::ostream* out) { *out << TestVideoKindName(kind); }
 
 // Files a media reader must refuse or survive; made once per process like TestVideo.
 enum class BadMediaKind {
@@ -167,5 +186,12 @@ struct ReferenceFrame {
 // would, packets the decoder calls invalid are skipped, and frames it flags as corrupt are kept
 // (their index reads -1 or wrong), so the caller sees exactly what libavcodec made.
 std::vector<ReferenceFrame> DecodeReference(const std::string& path, bool withPixels);
+
+// The frames of a reference decode (with pixels) that a reader must deliver exactly, at the
+// times a player shows them: a frame without a time follows the one before it by that one's
+// duration. On a file written with damage only the frames outside the damage count: those
+// before the first frame libavcodec gets wrong (a picture whose index is not the one its time
+// says, at spec's frame rate) and those after the last one.
+std::vector<ReferenceFrame> FramesToReach(const std::vector<ReferenceFrame>& reference, const VideoSpec& spec);
 
 }  // namespace korvane::test

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace korvane::test {
 namespace {
@@ -18,6 +19,7 @@ struct KindEntry {
   TestVideoKind kind;
   const char* name;
   VideoSpec spec;
+  bool realWorld = false;
 };
 
 const std::vector<KindEntry>& Kinds() {
@@ -40,6 +42,12 @@ const std::vector<KindEntry>& Kinds() {
       // libx264 and libx265 refuse odd sizes in 4:2:0; VP9 stores them exactly.
       {TestVideoKind::OddSizeWebm, "OddSizeWebm",
        {.container = "webm", .encoder = "libvpx-vp9", .width = 321, .height = 241, .gopSize = 15, .maxBFrames = 0}},
+      {TestVideoKind::DamagedH264Mp4, "DamagedH264Mp4",
+       {.frameCount = 90, .damagedPacketFirst = 40, .damagedPacketCount = 8}, true},
+      // Xvid packs a B-frame into the chunk of the picture before it whenever it makes B-frames.
+      {TestVideoKind::PackedBFramesAvi, "PackedBFramesAvi",
+       {.container = "avi", .encoder = "libxvid", .frameCount = 50, .frameRate = {25, 1}, .gopSize = 12, .maxBFrames = 1},
+       true},
   };
   return kinds;
 }
@@ -49,6 +57,13 @@ const KindEntry& Entry(TestVideoKind kind) {
   const auto found = std::find_if(kinds.begin(), kinds.end(), [&](const KindEntry& e) { return e.kind == kind; });
   if (found == kinds.end()) throw std::invalid_argument("unknown TestVideoKind " + std::to_string(static_cast<int>(kind)));
   return *found;
+}
+
+std::vector<TestVideoKind> KindsWhere(bool realWorld) {
+  std::vector<TestVideoKind> kinds;
+  for (const KindEntry& entry : Kinds())
+    if (entry.realWorld == realWorld) kinds.push_back(entry.kind);
+  return kinds;
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -141,11 +156,12 @@ std::string Extension(const std::string& container) {
 }  // namespace
 
 const std::vector<TestVideoKind>& AllTestVideoKinds() {
-  static const std::vector<TestVideoKind> kinds = [] {
-    std::vector<TestVideoKind> all;
-    for (const KindEntry& entry : Kinds()) all.push_back(entry.kind);
-    return all;
-  }();
+  static const std::vector<TestVideoKind> kinds = KindsWhere(false);
+  return kinds;
+}
+
+const std::vector<TestVideoKind>& RealWorldTestVideoKinds() {
+  static const std::vector<TestVideoKind> kinds = KindsWhere(true);
   return kinds;
 }
 

@@ -2,6 +2,7 @@
 // WriteTestAudio.
 #include "FfmpegHandles.h"
 #include "FrameIndexPattern.h"
+#include "MediaDamage.h"
 #include "TestMedia.h"
 
 extern "C" {
@@ -52,6 +53,11 @@ void ValidateVideoSpec(const VideoSpec& spec) {
           "startOffset100ns", std::to_string(spec.startOffset100ns), "only a positive offset, only in mpegts");
   Require(!spec.openGop || spec.encoder == "libx264" || spec.encoder == "libx265", "openGop", "true",
           "only libx264 and libx265 are told to make open GOPs");
+  Require(spec.damagedPacketCount >= 0 && spec.damagedPacketFirst >= 0 &&
+              spec.damagedPacketFirst + spec.damagedPacketCount <= spec.frameCount,
+          "damagedPacketFirst..Count",
+          std::to_string(spec.damagedPacketFirst) + ".." + std::to_string(spec.damagedPacketCount),
+          "must lie within the frames");
 }
 
 // The private options that make each encoder keep the requested GOP structure and a quality at
@@ -81,6 +87,9 @@ void AddEncoderOptions(const VideoSpec& spec, AVCodecContext& context, AVDiction
     av_dict_set(options, "crf", "18", 0);
     av_dict_set(options, "deadline", "good", 0);
     av_dict_set(options, "cpu-used", "5", 0);
+  } else if (spec.encoder == "libxvid") {
+    // A bit rate so generous that the quantiser stays at its finest.
+    context.bit_rate = 4'000'000;
   } else if (spec.encoder == "mpeg4" || spec.encoder == "mpeg2video") {
     context.flags |= AV_CODEC_FLAG_QSCALE;
     context.global_quality = FF_QP2LAMBDA * 3;
@@ -305,7 +314,16 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libx265.so\n
 std::string WriteTestVideo(const VideoSpec& spec, const std::string& path) {
   ValidateVideoSpec(spec);
   const double seconds = static_cast<double>(spec.frameCount) * spec.frameRate.den / spec.frameRate.num;
-  return WriteMedia(spec, true, spec.withAudio ? seconds : 0.0, path);
+  WriteMedia(spec, true, spec.withAudio ? seconds : 0.0, path);
+  if (spec.damagedPacketCount > 0) {
+    try {
+      DamageVideoPackets(path, spec.damagedPacketFirst, spec.damagedPacketCount);
+    } catch (...) {
+      std::remove(path.c_str());
+      throw;
+    }
+  }
+  return path;
 }
 
 std::string WriteTestAudio(double seconds, const std::string& path) {
