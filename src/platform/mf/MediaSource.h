@@ -54,11 +54,13 @@ struct PictureTarget {
 // The result of ReadNext.
 struct SourceRead {
   enum class Kind {
-    kFrame,        // a decoded picture, `time` and `duration` set; Render writes it
+    kFrame,        // a decoded picture at `time`, shown for `duration` when known; Render writes it
     kEndOfStream,  // nothing more until a seek
     kStreamTick,   // a gap: no picture for a while; the reader reports MF_SOURCE_READERF_STREAMTICK
     kNothing,      // the read ended without picture or flag (the reader reports flags 0)
-    kError,        // demux or decode failure `error`; the reader stays failed from then on
+    kError,        // a failure `error` the source cannot read past (for FFmpeg: a failing byte
+                   // stream, no memory, a stream without a single picture); the reader stays
+                   // failed from then on
   };
   Kind kind = Kind::kNothing;
   int64_t time = 0;

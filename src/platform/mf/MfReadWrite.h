@@ -38,8 +38,11 @@
 // when none is free.
 //
 // Times are in 100 ns from the start of the presentation (the container's start time is
-// subtracted, so the first frame of most files is at 0). A sample's duration is the frame's own
-// when the container gives one; GetSampleDuration fails with MF_E_NO_SAMPLE_DURATION otherwise.
+// subtracted, so the first frame of most files is at 0). A sample's duration is how long a
+// player shows it: up to the next picture's time (so a picture before a skipped stretch of
+// damage lasts until the picture after it); the last picture before the end keeps the
+// container's duration, or the spacing before it when the container has none.
+// GetSampleDuration fails with MF_E_NO_SAMPLE_DURATION only when nothing is known.
 // MF_PD_DURATION (GetPresentationAttribute on MF_SOURCE_READER_MEDIASOURCE) is the presentation's
 // duration; MF_E_ATTRIBUTENOTFOUND when the container does not know it.
 //
@@ -62,9 +65,12 @@
 // OnFlush begins, ReadSample fails with MF_E_NOTACCEPTING.
 //
 // End and errors. At the end of the stream a read completes with MF_SOURCE_READERF_ENDOFSTREAM
-// and no sample, again for every further read, until a seek. A demux or decode failure completes
-// the read with MF_SOURCE_READERF_ERROR and the failure as hrStatus; from then on every read does
-// the same and SetCurrentPosition fails with that code.
+// and no sample, again for every further read, until a seek. Damage is passed over as a player
+// passes over it: packets the demuxer cannot read or the decoder rejects and frames it cannot
+// make are skipped, and the pictures around them keep their times. A failing read of the byte
+// stream, running out of memory, or a stream that yields no picture at all completes the read
+// with MF_SOURCE_READERF_ERROR and the failure as hrStatus; from then on every read does the
+// same and SetCurrentPosition fails with that code.
 //
 // Lifetime. The reader holds a reference to the callback from creation until its last Release.
 // The last Release stops the work thread: a read in flight is abandoned without a callback and

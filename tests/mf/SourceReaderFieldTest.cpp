@@ -1,0 +1,180 @@
+// Reading files as they come from the field: damage is passed over as a player passes over it,
+// and only a failing byte stream or a stream without a single picture is an error.
+#include "ReaderHarness.h"
+
+#include "platform/com/RuntimeClass.h"
+#include "platform/mf/Mferror.h"
+#include "support/TestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace korvane::mf::test {
+namespace {
+
+using ABI::Windows::Storage::Streams::IRandomAccessStream;
+using korvane::test::ReferenceFrame;
+using korvane::test::TestVideoKind;
+
+struct Delivered {
+  int64_t time = 0;
+  int64_t duration = -1;
+  int index = -1;
+};
+
+// Reads every sample up to the end (or an error) and returns them; `last` gets the completion
+// that ended the reading.
+std::vector<Delivered> ReadToEnd(OpenReader& open, Completion& last) {
+  std::vector<Delivered> delivered;
+  for (int i = 0; i < 1000; ++i) {
+    last = ReadOne(open);
+    if (!last.sample) break;
+    Delivered d{last.time};
+    LONGLONG duration = -1;
+    if (SUCCEEDED(last.sample->GetSampleDuration(&duration))) d.duration = duration;
+    d.index = FrameIndexOf(open, TextureOf(last.sample.Get()).Get());
+    delivered.push_back(d);
+    open.callback->ForgetSamples();
+  }
+  return delivered;
+}
+
+// Every sample lasts until the next one: no gaps, no overlaps.
+void ExpectBackToBack(const std::vector<Delivered>& delivered) {
+  for (size_t i = 0; i + 1 < delivered.size(); ++i) {
+    EXPECT_EQ(delivered[i + 1].time - delivered[i].time, delivered[i].duration) << "sample " << i;
+  }
+}
+
+class FieldFileTest : public ::testing::TestWithParam<TestVideoKind> {
+ protected:
+  MfStarted started_;
+};
+
+// Every frame FFmpeg's own decoder gets (outside the damage) comes out at its time with its
+// picture, in order, and the reading ends with the end of the stream, not an error.
+TEST_P(FieldFileTest, ReadSample_EveryFrameFfmpegGetsAtItsTime) {
+  const std::string& path = korvane::test::TestVideo(GetParam());
+  const std::vector<ReferenceFrame> expected =
+      korvane::test::FramesToReach(korvane::test::DecodeReference(path, true), korvane::test::TestVideoSpec(GetParam()));
+  OpenReader open = OpenFile(path);
+  ASSERT_EQ(open.hr, S_OK);
+  Completion end;
+  const std::vector<Delivered> delivered = ReadToEnd(open, end);
+  EXPECT_EQ(end.flags, static_cast<DWORD>(MF_SOURCE_READERF_ENDOFSTREAM));
+  EXPECT_EQ(end.status, S_OK);
+
+  for (size_t i = 1; i < delivered.size(); ++i) ASSERT_GT(delivered[i].time, delivered[i - 1].time);
+  for (const ReferenceFrame& frame : expected) {
+    const auto found = std::find_if(delivered.begin(), delivered.end(),
+                                    [&](const Delivered& d) { return d.time == frame.time100ns; });
+    ASSERT_NE(found, delivered.end()) << "frame " << frame.frameIndex << " at " << frame.time100ns;
+    EXPECT_EQ(frame.frameIndex, found->index) << "at " << frame.time100ns;
+  }
+  ExpectBackToBack(delivered);
+  EXPECT_GT(delivered.back().duration, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, FieldFileTest,
+                         ::testing::Values(TestVideoKind::DamagedH264Mp4),
+                         [](const auto& info) { return std::string(korvane::test::TestVideoKindName(info.param)); });
+
+// The reader's byte stream over a file, whose reads stop short of `failAt` bytes and fail
+// from there on.
+class FailingStream final
+    : public RuntimeClass<korvane::com::kPlainRuntimeClass, IRandomAccessStream, korvane::winrt::IRandomAccessStreamIo> {
+ public:
+  FailingStream(ComPtr<IRandomAccessStream> file, UINT64 failAt) : file_(std::move(file)), failAt_(failAt) {
+    file_.As(&io_);
+  }
+  static constexpr HRESULT kReadFault = static_cast<HRESULT>(0x8007001E);  // HRESULT_FROM_WIN32(ERROR_READ_FAULT)
+
+
+  HRESULT get_Size(UINT64* value) override { return file_->get_Size(value); }
+  HRESULT put_Size(UINT64) override { return E_NOTIMPL; }
+  HRESULT get_Position(UINT64* value) override { return file_->get_Position(value); }
+  HRESULT Seek(UINT64 position) override { return file_->Seek(position); }
+  HRESULT CloneStream(IRandomAccessStream**) override { return E_NOTIMPL; }
+  HRESULT get_CanRead(BOOL* value) override { return file_->get_CanRead(value); }
+  HRESULT get_CanWrite(BOOL* value) override { return file_->get_CanWrite(value); }
+  HRESULT ReadAt(void* buffer, ULONG size, ULONG* read) override {
+    UINT64 position = 0;
+    file_->get_Position(&position);
+    if (position >= failAt_) return kReadFault;
+    return io_->ReadAt(buffer, static_cast<ULONG>(std::min<UINT64>(size, failAt_ - position)), read);
+  }
+  HRESULT WriteAt(const void*, ULONG, ULONG*) override { return E_ACCESSDENIED; }
+
+ protected:
+  const char* RuntimeClassNameText() const override { return "Korvane.Testing.FailingStream"; }
+
+ private:
+  ComPtr<IRandomAccessStream> file_;
+  ComPtr<korvane::winrt::IRandomAccessStreamIo> io_;
+  UINT64 failAt_;
+};
+
+// Opens a reader as OpenFile does, over any random-access stream.
+OpenReader OpenStream(IRandomAccessStream* stream) {
+  OpenReader open = OpenFile(korvane::test::TestVideo(TestVideoKind::H264Mp4));  // device and callback
+  open.reader.Reset();
+  ComPtr<IMFByteStream> byteStream;
+  ComPtr<IMFAttributes> attributes;
+  EXPECT_EQ(MFCreateAttributes(&attributes, 1), S_OK);
+  attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, open.callback.Get());
+  if (FAILED(open.hr = MFCreateMFByteStreamOnStreamEx(stream, &byteStream)) ||
+      FAILED(open.hr = MFCreateSourceReaderFromByteStream(byteStream.Get(), attributes.Get(), &open.reader)))
+    return open;
+  open.hr = SetOutput(open.reader.Get(), MFVideoFormat_NV12);
+  return open;
+}
+
+// A failing read of the byte stream is not damage: it ends the reading with the stream's own
+// error, which stays.
+TEST(FieldFailureTest, ReadSample_ByteStreamFailsMidway_ItsErrorStays) {
+  MfStarted started;
+  korvane::test::TempFolder folder("korvane-reader");
+  // The index at the front, so that the second half of the file holds only pictures.
+  korvane::test::VideoSpec spec{.frameCount = 300, .indexAtFront = true};
+  const std::string path = korvane::test::WriteTestVideo(spec, folder.File("IndexAtFront.mp4"));
+  ComPtr<IRandomAccessStream> file;
+  ASSERT_EQ(CreateRandomAccessStreamOnFile(path.c_str(), FileAccessMode_Read, IID_PPV_ARGS(&file)), S_OK);
+  UINT64 size = 0;
+  file->get_Size(&size);
+  ComPtr<IRandomAccessStream> failing = MakeRuntimeObject<FailingStream>(file, size / 2);
+  OpenReader open = OpenStream(failing.Get());
+  ASSERT_EQ(open.hr, S_OK);
+
+  Completion end;
+  const std::vector<Delivered> delivered = ReadToEnd(open, end);
+  EXPECT_GT(delivered.size(), 0u);
+  EXPECT_LT(delivered.size(), static_cast<size_t>(spec.frameCount));
+  EXPECT_EQ(end.flags, static_cast<DWORD>(MF_SOURCE_READERF_ERROR));
+  EXPECT_EQ(end.status, FailingStream::kReadFault);
+  Completion again = ReadOne(open);
+  EXPECT_EQ(again.flags, static_cast<DWORD>(MF_SOURCE_READERF_ERROR));
+  EXPECT_EQ(open.reader->SetCurrentPosition(GUID_NULL, Position(0)), FailingStream::kReadFault);
+}
+
+// Damage everywhere: not one picture comes out, and that is an error.
+TEST(FieldFailureTest, ReadSample_NoPictureAtAll_InvalidStreamDataStays) {
+  MfStarted started;
+  korvane::test::TempFolder folder("korvane-reader");
+  korvane::test::VideoSpec spec{.frameCount = 12, .damagedPacketFirst = 0, .damagedPacketCount = 12};
+  OpenReader open = OpenFile(korvane::test::WriteTestVideo(spec, folder.File("AllDamaged.mp4")));
+  ASSERT_EQ(open.hr, S_OK);
+  for (int repeat = 0; repeat < 2; ++repeat) {
+    Completion c = ReadOne(open);
+    EXPECT_FALSE(c.sample);
+    EXPECT_EQ(c.flags, static_cast<DWORD>(MF_SOURCE_READERF_ERROR));
+    EXPECT_EQ(c.status, MF_E_INVALID_STREAM_DATA);
+  }
+  EXPECT_EQ(open.reader->SetCurrentPosition(GUID_NULL, Position(0)), MF_E_INVALID_STREAM_DATA);
+}
+
+}  // namespace
+}  // namespace korvane::mf::test
