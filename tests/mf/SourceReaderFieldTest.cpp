@@ -1,5 +1,6 @@
 // Reading files as they come from the field: damage is passed over as a player passes over it,
-// and only a failing byte stream or a stream without a single picture is an error.
+// pictures without timestamps still get times of their own, and only a failing byte stream or
+// a stream without a single picture is an error.
 #include "ReaderHarness.h"
 
 #include "platform/com/RuntimeClass.h"
@@ -80,7 +81,7 @@ TEST_P(FieldFileTest, ReadSample_EveryFrameFfmpegGetsAtItsTime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, FieldFileTest,
-                         ::testing::Values(TestVideoKind::DamagedH264Mp4),
+                         ::testing::Values(TestVideoKind::DamagedH264Mp4, TestVideoKind::PackedBFramesAvi),
                          [](const auto& info) { return std::string(korvane::test::TestVideoKindName(info.param)); });
 
 // The reader's byte stream over a file, whose reads stop short of `failAt` bytes and fail

@@ -95,6 +95,12 @@ int64_t FrameDurationOf(const AVFrame& frame) {
 #endif
 }
 
+// One frame at the stream's nominal rate, in 100 ns.
+std::optional<int64_t> NominalSpacing(const std::optional<Ratio>& rate) {
+  if (!rate || rate->numerator == 0) return std::nullopt;
+  return av_rescale(kOneSecond, rate->denominator, rate->numerator);
+}
+
 }  // namespace
 
 FfmpegMediaSource::FfmpegMediaSource(ComPtr<IMFByteStream> byteStream)
@@ -163,11 +169,11 @@ HRESULT FfmpegMediaSource::Open() {
   } else if (context->start_time != AV_NOPTS_VALUE) {
     startTime_ = av_rescale_q(context->start_time, AV_TIME_BASE_Q, timeBase_);
   }
-  lastStamp_ = startTime_;
 
   HRESULT hr = OpenDecoder();
   if (FAILED(hr)) return hr;
   DescribeStream();
+  timeline_ = FrameTimeline(NominalSpacing(info_.frameRate));
   // Other streams are never read: dropping their packets in the demuxer saves the copies.
   for (unsigned i = 0; i < context->nb_streams; ++i)
     if (static_cast<int>(i) != streamIndex_) context->streams[i]->discard = AVDISCARD_ALL;
@@ -269,6 +275,9 @@ bool FfmpegMediaSource::AcceptAfterCut() {
   awaitingKeyFrame_ = false;
   cutKeyTime_.reset();
   if (packet_->pts != AV_NOPTS_VALUE) cutKeyTime_ = packet_->pts;
+  // A first picture without a time of its own is this key frame.
+  const int64_t keyTime = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+  timeline_.Restart(keyTime != AV_NOPTS_VALUE ? std::optional<int64_t>(To100ns(keyTime)) : std::nullopt);
   return true;
 }
 
@@ -328,13 +337,12 @@ FfmpegMediaSource::Decoded FfmpegMediaSource::DecodePicture() {
 }
 
 void FfmpegMediaSource::HoldDecoded() {
-  int64_t stamp = decoded_->best_effort_timestamp;
-  if (stamp == AV_NOPTS_VALUE) stamp = lastStamp_;
-  lastStamp_ = stamp;
+  const int64_t stamp = decoded_->best_effort_timestamp;
   const int64_t duration = FrameDurationOf(*decoded_);
   heldDuration_.reset();
   if (duration > 0) heldDuration_ = av_rescale_q(duration, timeBase_, k100ns);
-  heldTime_ = To100ns(stamp);
+  heldTime_ = timeline_.Place(stamp != AV_NOPTS_VALUE ? std::optional<int64_t>(To100ns(stamp)) : std::nullopt,
+                              heldDuration_);
   std::swap(held_, decoded_);
   av_frame_unref(decoded_.get());
   haveHeld_ = true;
@@ -369,9 +377,9 @@ SourceRead FfmpegMediaSource::ReadNext() {
   read.time = time;
   if (!FAILED(failure_) && DecodePicture() == Decoded::kPicture) {
     HoldDecoded();
-    read.duration = lastSpacing_ = heldTime_ - time;
+    read.duration = heldTime_ - time;
   } else {
-    read.duration = ownDuration ? ownDuration : lastSpacing_;
+    read.duration = timeline_.LastSpacing(ownDuration);
   }
   return read;
 }
@@ -387,7 +395,7 @@ void FfmpegMediaSource::DiscardPictures() {
   av_frame_unref(current_.get());
   haveHeld_ = false;
   haveCurrent_ = false;
-  lastSpacing_.reset();
+  timeline_.Restart();
 }
 
 void FfmpegMediaSource::ResetDecoderState() {

@@ -2,9 +2,10 @@
 // ByteStreamAvio, never by file name), decodes its default video stream with libavcodec and
 // renders pictures with FrameConverter.
 //
-// Pictures: in presentation order, times in 100 ns from the video stream's start time (the
-// container's when the stream has none), from the frame's best-effort timestamp. A picture is
-// held back until the next one is decoded, so that its duration is what a player
+// Pictures: in presentation order, each at its own time (see FrameTimeline: the frame's
+// best-effort timestamp, in 100 ns from the video stream's start time, or the container's when
+// the stream has none; a picture without one follows the one before; none is negative). A
+// picture is held back until the next one is decoded, so that its duration is what a player
 // shows it for: the distance to the next picture's time. The last picture before the end keeps
 // the container's duration, or the spacing before it when the container has none. A seek or
 // a flush discards a held picture.
@@ -26,6 +27,7 @@
 
 #include "platform/mf/ByteStreamAvio.h"
 #include "platform/mf/FrameConverter.h"
+#include "platform/mf/FrameTimeline.h"
 #include "platform/mf/MediaSource.h"
 
 #include <atomic>
@@ -103,14 +105,13 @@ class FfmpegMediaSource final : public MediaSource {
   AVRational timeBase_{1, 1};
   int64_t startTime_ = 0;  // in timeBase_
   MediaSourceInfo info_;
+  FrameTimeline timeline_{std::nullopt};
 
   // Decoding state between calls.
   bool haveCurrent_ = false;       // current_ holds the picture of the last kFrame
   bool haveHeld_ = false;          // held_ holds a picture, at heldTime_
   int64_t heldTime_ = 0;           // 100 ns
   std::optional<int64_t> heldDuration_;  // the container's, 100 ns
-  int64_t lastStamp_ = 0;          // of the last picture held, in timeBase_ (for missing stamps)
-  std::optional<int64_t> lastSpacing_;  // between the last two pictures delivered, 100 ns
   bool haveQueuedPacket_ = false;  // packet_ was read by Seek and is the next to decode
   bool demuxEnded_ = false;        // the demuxer is at its end; the decoder is being drained
   bool decoderDrained_ = false;    // the decoder gave everything: end of stream until a seek

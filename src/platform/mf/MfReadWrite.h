@@ -38,10 +38,11 @@
 // when none is free.
 //
 // Times are in 100 ns from the start of the presentation (the container's start time is
-// subtracted, so the first frame of most files is at 0). A sample's duration is how long a
-// player shows it: up to the next picture's time (so a picture before a skipped stretch of
-// damage lasts until the picture after it); the last picture before the end keeps the
-// container's duration, or the spacing before it when the container has none.
+// subtracted, so the first frame of most files is at 0). Every picture has a time of its own and
+// none is negative: a picture the container gives no time follows the one before it. A sample's
+// duration is how long a player shows it: up to the next picture's time (so a picture before a
+// skipped stretch of damage lasts until the picture after it); the last picture before the end
+// keeps the container's duration, or the spacing before it when the container has none.
 // GetSampleDuration fails with MF_E_NO_SAMPLE_DURATION only when nothing is known.
 // MF_PD_DURATION (GetPresentationAttribute on MF_SOURCE_READER_MEDIASOURCE) is the presentation's
 // duration; MF_E_ATTRIBUTENOTFOUND when the container does not know it.
