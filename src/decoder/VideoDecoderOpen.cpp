@@ -155,9 +155,9 @@ void VideoDecoder::CreateReader(IRandomAccessStream* stream) {
 }
 
 void VideoDecoder::ApplyOutputSize() {
-  // Divided and rounded down to an even number: NV12 textures need even sizes.
-  OutputWidth = (Width / ResolutionDivisor) & ~1u;
-  OutputHeight = (Height / ResolutionDivisor) & ~1u;
+  // The video's own size, odd or not: the reader rounds NV12 textures up and keeps every pixel.
+  OutputWidth = Width / ResolutionDivisor;
+  OutputHeight = Height / ResolutionDivisor;
 
   ComPtr<IMFMediaType> type;
   ThrowIfFailed(Reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, &type));

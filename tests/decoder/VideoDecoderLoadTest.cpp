@@ -12,17 +12,17 @@ using Brindle::Tamsel::SceneGraph::IGraphicsDevice;
 
 class VideoDecoderLoad : public DecoderFixture {};
 
-TEST_F(VideoDecoderLoad, Load_OddNativeSize_OutputRoundedDownToEvenPerDivisor) {
+TEST_F(VideoDecoderLoad, Load_OddNativeSize_OutputKeepsOddSizePerDivisor) {
   mf::ScriptedSource script = ScriptedVideo(10, 400'000, 1, 1919, 1081);
   ASSERT_TRUE(Load(Scripted(script).Get()));
   EXPECT_EQ(1919u, decoder_->GetWidthForTesting());
   EXPECT_EQ(1081u, decoder_->GetHeightForTesting());
-  EXPECT_EQ(1918u, decoder_->GetOutputWidth());
-  EXPECT_EQ(1080u, decoder_->GetOutputHeight());
+  EXPECT_EQ(1919u, decoder_->GetOutputWidth());
+  EXPECT_EQ(1081u, decoder_->GetOutputHeight());
   EXPECT_EQ(0u, decoder_->GetRotation());
   decoder_->SetResolutionDivisor(2);
   EXPECT_EQ(2u, decoder_->GetResolutionDivisor());
-  EXPECT_EQ(958u, decoder_->GetOutputWidth());
+  EXPECT_EQ(959u, decoder_->GetOutputWidth());
   EXPECT_EQ(540u, decoder_->GetOutputHeight());
   decoder_->SetResolutionDivisor(0);  // ignored
   EXPECT_EQ(2u, decoder_->GetResolutionDivisor());
@@ -176,15 +176,15 @@ TEST_F(VideoDecoderLoad, Load_RealFiles_ReportSizeRotationAspectAndRate) {
     EXPECT_EQ(e.width, decoder->GetWidthForTesting());
     EXPECT_EQ(e.height, decoder->GetHeightForTesting());
     EXPECT_EQ(e.rotation, decoder->GetRotation());
-    EXPECT_EQ(e.width & ~1u, decoder->GetOutputWidth());
-    EXPECT_EQ(e.height & ~1u, decoder->GetOutputHeight());
+    EXPECT_EQ(e.width, decoder->GetOutputWidth());
+    EXPECT_EQ(e.height, decoder->GetOutputHeight());
     EXPECT_EQ(e.aspectNum, decoder->GetPixelAspectNumeratorForTesting());
     EXPECT_EQ(e.aspectDen, decoder->GetPixelAspectDenominatorForTesting());
     const VideoSpec& spec = TestVideoSpec(e.kind);
     EXPECT_EQ(static_cast<double>(spec.frameRate.num) / spec.frameRate.den,
               static_cast<double>(decoder->GetFrameRateNumeratorForTesting()) / decoder->GetFrameRateDenominatorForTesting());
     decoder->SetResolutionDivisor(2);
-    EXPECT_EQ((e.width / 2) & ~1u, decoder->GetOutputWidth());
+    EXPECT_EQ(e.width / 2, decoder->GetOutputWidth());
     decoder->Close();
   }
   EXPECT_TRUE(listener_->Events().empty());

@@ -109,7 +109,8 @@ TEST_P(VideoDecoderRealWorld, StepForwardsAndBackwards_ReachesEveryFrameExactly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, VideoDecoderRealWorld,
-                         ::testing::Values(TestVideoKind::DamagedH264Mp4, TestVideoKind::PackedBFramesAvi),
+                         ::testing::Values(TestVideoKind::DamagedH264Mp4, TestVideoKind::PackedBFramesAvi,
+                                           TestVideoKind::OddSizeWebm),
                          [](const auto& info) { return std::string(TestVideoKindName(info.param)); });
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Reading files as they come from the field: damage is passed over as a player passes over it,
-// pictures without timestamps still get times of their own, and only a failing byte stream or
-// a stream without a single picture is an error.
+// pictures without timestamps still get times of their own, odd sizes keep every pixel, and
+// only a failing byte stream or a stream without a single picture is an error.
 #include "ReaderHarness.h"
 
 #include "platform/com/RuntimeClass.h"
@@ -83,6 +83,55 @@ TEST_P(FieldFileTest, ReadSample_EveryFrameFfmpegGetsAtItsTime) {
 INSTANTIATE_TEST_SUITE_P(Files, FieldFileTest,
                          ::testing::Values(TestVideoKind::DamagedH264Mp4, TestVideoKind::PackedBFramesAvi),
                          [](const auto& info) { return std::string(korvane::test::TestVideoKindName(info.param)); });
+
+// An odd-sized video keeps every pixel: the NV12 texture is a column and a row larger, its
+// top-left holds exactly the picture libavcodec makes, and the extra column and row repeat
+// the picture's last ones.
+TEST(FieldOddSizeTest, ReadSample_OddSize_PictureWholeEdgesRepeated) {
+  MfStarted started;
+  const std::string& path = korvane::test::TestVideo(TestVideoKind::OddSizeWebm);
+  const std::vector<ReferenceFrame> reference = korvane::test::DecodeReference(path, true);
+  const size_t width = 321, height = 241, pitch = 322;  // the texture's size and packed pitch
+  OpenReader open = OpenFile(path);
+  ASSERT_EQ(open.hr, S_OK);
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE("frame " + std::to_string(i));
+    D3D11_TEXTURE2D_DESC desc{};
+    ComPtr<ID3D11Texture2D> texture = TextureOf(ReadOne(open).sample.Get(), &desc);
+    ASSERT_TRUE(texture);
+    ASSERT_EQ(std::pair(desc.Width, desc.Height), std::pair(UINT{322}, UINT{242}));
+    const std::vector<uint8_t> bytes = ReadBack(open, texture.Get());
+    const std::vector<uint8_t>& expected = reference[i].nv12;
+    ASSERT_EQ(reference[i].rowPitch, pitch);
+    for (size_t y = 0; y < height; ++y) {
+      ASSERT_EQ(0, std::memcmp(&bytes[y * pitch], &expected[y * pitch], width)) << "luma row " << y;
+      ASSERT_EQ(bytes[y * pitch + width], bytes[y * pitch + width - 1]) << "luma row " << y;
+    }
+    ASSERT_EQ(0, std::memcmp(&bytes[height * pitch], &bytes[(height - 1) * pitch], pitch)) << "last luma row";
+    const size_t chroma = (height + 1) / 2 * pitch;
+    EXPECT_EQ(0, std::memcmp(&bytes[(height + 1) * pitch], &expected[height * pitch], chroma)) << "chroma";
+  }
+}
+
+// Scaled to an odd size and turned upright on the way: still whole chroma, edges repeated.
+TEST(FieldOddSizeTest, SetCurrentMediaType_OddSizeTurned_EdgesRepeated) {
+  MfStarted started;
+  OpenReader open = OpenFile(korvane::test::TestVideo(TestVideoKind::Rotated90Mp4));
+  ASSERT_EQ(open.hr, S_OK);
+  ASSERT_EQ(SetOutput(open.reader.Get(), MFVideoFormat_NV12, 121, 161), S_OK);
+  for (int i = 0; i < 3; ++i) {
+    D3D11_TEXTURE2D_DESC desc{};
+    ComPtr<ID3D11Texture2D> texture = TextureOf(ReadOne(open).sample.Get(), &desc);
+    ASSERT_TRUE(texture);
+    ASSERT_EQ(std::pair(desc.Width, desc.Height), std::pair(UINT{122}, UINT{162}));
+    int rotation = -1;
+    EXPECT_EQ(FrameIndexOf(open, texture.Get(), &rotation), i);
+    EXPECT_EQ(rotation, 90) << "turned as the file asks";
+    const std::vector<uint8_t> bytes = ReadBack(open, texture.Get());
+    for (size_t y = 0; y < 161; ++y) ASSERT_EQ(bytes[y * 122 + 121], bytes[y * 122 + 120]) << "luma row " << y;
+    EXPECT_EQ(0, std::memcmp(&bytes[161 * 122], &bytes[160 * 122], 122)) << "last luma row";
+  }
+}
 
 // The reader's byte stream over a file, whose reads stop short of `failAt` bytes and fail
 // from there on.

@@ -153,7 +153,7 @@ TEST_P(ReaderOutputTest, SetCurrentMediaType_ScalesAndConverts) {
 INSTANTIATE_TEST_SUITE_P(
     Outputs, ReaderOutputTest,
     ::testing::Values(OutputCase{MFVideoFormat_NV12, 160, 120, 160, 120, DXGI_FORMAT_NV12},
-                      OutputCase{MFVideoFormat_NV12, 161, 121, 160, 120, DXGI_FORMAT_NV12},
+                      OutputCase{MFVideoFormat_NV12, 161, 121, 162, 122, DXGI_FORMAT_NV12},
                       OutputCase{MFVideoFormat_NV12, 640, 480, 640, 480, DXGI_FORMAT_NV12},
                       OutputCase{MFVideoFormat_RGB32, 0, 0, 320, 240, DXGI_FORMAT_B8G8R8A8_UNORM},
                       OutputCase{MFVideoFormat_RGB32, 161, 121, 161, 121, DXGI_FORMAT_B8G8R8A8_UNORM}));

@@ -41,8 +41,11 @@ struct MediaSourceInfo {
 enum class PictureFormat { Nv12, Bgra32 };
 
 // Where a source writes a picture: plane 0 is luma (NV12) or the BGRA pixels; plane 1 the
-// interleaved chroma of NV12 (height / 2 rows). width and height are the display-orientation
-// size to produce; NV12 sizes are even.
+// interleaved chroma of NV12. width and height are the display-orientation size to produce,
+// odd or even. NV12 planes are laid out for the size rounded up to even (EvenNv12Size), as an
+// NV12 texture needs whole chroma samples: luma has that many columns and rows, chroma half as
+// many rows of as many bytes. A source fills the extra column and row by repeating the
+// picture's last ones, so that the picture's own pixels are all there and nothing else shows.
 struct PictureTarget {
   PictureFormat format = PictureFormat::Nv12;
   uint32_t width = 0;
@@ -50,6 +53,9 @@ struct PictureTarget {
   uint8_t* planes[2] = {nullptr, nullptr};
   uint32_t pitches[2] = {0, 0};
 };
+
+// An NV12 extent: the picture's, rounded up to even.
+constexpr uint32_t EvenNv12Size(uint32_t extent) { return extent + (extent & 1u); }
 
 // The result of ReadNext.
 struct SourceRead {

@@ -23,9 +23,11 @@
 // exception: the stored size itself (the native value, which is what the current type reports
 // until a client changes it) means "no scaling", so a 90° 640 × 360 stream gives 360 × 640
 // pictures until another size is set. Any other size scales the upright picture to it
-// (advanced video processing). NV12 textures need even sizes: an odd width or height is
-// rounded down to even (a 321 × 241 stream gives 320 × 240 NV12 textures; RGB32 keeps odd
-// sizes). A change of type applies from the next picture the reader produces. The conversion,
+// (advanced video processing). NV12 textures need even sizes: for an odd width or height the
+// texture is one column or row larger, filled by repeating the picture's last column or row, so
+// that every pixel of the picture is there (a 321 × 241 stream gives 322 × 242 NV12 textures
+// whose top-left 321 × 241 pixels are the picture; RGB32 textures keep odd sizes). A change of
+// type applies from the next picture the reader produces. The conversion,
 // scaling and turning always happen, whatever MF_SOURCE_READER_ENABLE_ADVANCED_VIDEO_PROCESSING
 // says; MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS is accepted and changes nothing.
 //

@@ -80,8 +80,9 @@ HRESULT ScriptedMediaSource::Render(const PictureTarget& target) {
   if (!lastFrame_) return E_UNEXPECTED;
   const uint8_t value = script_->frames[*lastFrame_].value;
   if (target.format == PictureFormat::Nv12) {
-    for (uint32_t row = 0; row < target.height; ++row) std::memset(target.planes[0] + size_t{row} * target.pitches[0], value, target.width);
-    for (uint32_t row = 0; row < target.height / 2; ++row) std::memset(target.planes[1] + size_t{row} * target.pitches[1], 128, target.width);
+    const uint32_t width = EvenNv12Size(target.width), height = EvenNv12Size(target.height);
+    for (uint32_t row = 0; row < height; ++row) std::memset(target.planes[0] + size_t{row} * target.pitches[0], value, width);
+    for (uint32_t row = 0; row < height / 2; ++row) std::memset(target.planes[1] + size_t{row} * target.pitches[1], 128, width);
   } else {
     for (uint32_t row = 0; row < target.height; ++row) {
       uint8_t* line = target.planes[0] + size_t{row} * target.pitches[0];
