@@ -59,6 +59,11 @@ struct VideoSpec {
   // mpegts only: added to every timestamp, as a broadcast capture starts mid-programme; the
   // stream's start time is then this offset.
   int64_t startOffset100ns = 0;
+  // A variable frame rate: the presentation time of every frame, in 100 ns from the first (0),
+  // strictly increasing, one per frame. Empty: a frame every 1 / frameRate. frameRate stays the
+  // nominal rate the container is told, as a phone or screen recorder writes it. Matroska and
+  // WebM keep times in milliseconds, so they round these.
+  std::vector<int64_t> frameTimes100ns = {};
   // Damage, as a bad transfer leaves a file: after muxing, the payload of video packets
   // damagedPacketFirst .. + damagedPacketCount - 1 (counted from 0 in file order, which is
   // decode order) is overwritten with pseudo-random bytes; the container's own structure and
@@ -91,20 +96,27 @@ enum class TestVideoKind {
   NonSquareMp4,    // H.264 MP4 320×240 with 4:3 pixels, 30 frames
   OddSizeWebm,     // VP9 in WebM stored at exactly 321×241, 30 frames
 
-  // Files as they come from the field: damaged, oddly timed. Not among
+  // Files as they come from the field: damaged, oddly timed, variable rate. Not among
   // AllTestVideoKinds, whose files are whole and evenly timed.
   DamagedH264Mp4,     // as H264Mp4 but 2 B-frames, key frame every 30, and video packets 40..47
                       // (frames of the second GOP) overwritten with garbage
   PackedBFramesAvi,   // MPEG-4 Part 2 (Xvid) in AVI, 25 fps, 50 frames, key frame every 12, one
                       // B-frame packed with the picture before it ("packed bitstream"), so the
                       // frames come out a little late and the last one without a time
+  VfrH264Mkv,         // H.264 in Matroska (ms times), told 30 fps: 60 frames at 30 fps, then 72
+                      // frames 67 to 99 ms apart; 2 B-frames, key frame every 30
+  VfrH264Mp4,         // the same frames in MP4
+  Ntsc30H264Mkv,      // H.264 in Matroska at 30000/1001 fps (times rounded to ms), 90 frames
+  Ntsc30Vp9Webm,      // VP9 in WebM at 30000/1001 fps (times rounded to ms), 60 frames
+  VfrPhoneMp4,        // a phone clip: H.264 MP4 tagged 90°, AAC audio, told 30 fps; runs at 30,
+                      // 24 and 15 fps as the light changes, 80 frames
 };
 const std::string& TestVideo(TestVideoKind kind);
 // The spec each kind was written from (frame count, rate, size, rotation, ...).
 const VideoSpec& TestVideoSpec(TestVideoKind kind);
 // Every whole, evenly timed kind, for parameterised tests.
 const std::vector<TestVideoKind>& AllTestVideoKinds();
-// The kinds from the field (damaged, oddly timed).
+// The kinds from the field (damaged, oddly timed, variable rate).
 const std::vector<TestVideoKind>& RealWorldTestVideoKinds();
 // A short readable name ("H264Mp4") for test names and messages.
 const char* TestVideoKindName(TestVideoKind kind);

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvane::test {
@@ -21,6 +23,32 @@ struct KindEntry {
   VideoSpec spec;
   bool realWorld = false;
 };
+
+constexpr int64_t kMillisecond = 10'000;
+
+// Presentation times from runs of (frame count, spacing in 100 ns).
+std::vector<int64_t> TimesOf(std::initializer_list<std::pair<int, int64_t>> runs) {
+  std::vector<int64_t> times;
+  int64_t next = 0;
+  for (const auto& [count, spacing] : runs) {
+    for (int i = 0; i < count; ++i, next += spacing) times.push_back(next);
+  }
+  return times;
+}
+
+// 30 fps for 2 s, then a frame every 67 to 99 ms, as a screen recorder writes an idle screen.
+// (Not 100 ms or more: the decoder caches 0.1 s after a position, and a frame starting at or
+// beyond that is not read, so GetNextFrameTime cannot see it.)
+std::vector<int64_t> ScreenRecorderTimes() {
+  std::vector<int64_t> times = TimesOf({{60, 333'333}});
+  const int64_t spacings[] = {67, 99, 83, 75, 92, 71, 96, 80};
+  for (int i = 0; i < 72; ++i) times.push_back(times.back() + spacings[i % 8] * kMillisecond);
+  return times;
+}
+
+VideoSpec VariableRate(std::string container) {
+  return {.container = std::move(container), .frameCount = 132, .frameTimes100ns = ScreenRecorderTimes()};
+}
 
 const std::vector<KindEntry>& Kinds() {
   static const std::vector<KindEntry> kinds{
@@ -47,6 +75,17 @@ const std::vector<KindEntry>& Kinds() {
       // Xvid packs a B-frame into the chunk of the picture before it whenever it makes B-frames.
       {TestVideoKind::PackedBFramesAvi, "PackedBFramesAvi",
        {.container = "avi", .encoder = "libxvid", .frameCount = 50, .frameRate = {25, 1}, .gopSize = 12, .maxBFrames = 1},
+       true},
+      {TestVideoKind::VfrH264Mkv, "VfrH264Mkv", VariableRate("matroska"), true},
+      {TestVideoKind::VfrH264Mp4, "VfrH264Mp4", VariableRate("mp4"), true},
+      {TestVideoKind::Ntsc30H264Mkv, "Ntsc30H264Mkv",
+       {.container = "matroska", .frameCount = 90, .frameRate = {30000, 1001}}, true},
+      {TestVideoKind::Ntsc30Vp9Webm, "Ntsc30Vp9Webm",
+       {.container = "webm", .encoder = "libvpx-vp9", .frameCount = 60, .frameRate = {30000, 1001}, .maxBFrames = 0},
+       true},
+      {TestVideoKind::VfrPhoneMp4, "VfrPhoneMp4",
+       {.frameCount = 80, .withAudio = true, .rotationDegrees = 90,
+        .frameTimes100ns = TimesOf({{30, 333'333}, {20, 416'667}, {15, 666'667}, {15, 333'333}})},
        true},
   };
   return kinds;
