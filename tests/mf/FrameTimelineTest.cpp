@@ -27,6 +27,8 @@ struct TimelineCase {
   std::vector<Picture> pictures;
 };
 
+void PrintTo(const TimelineCase& c, std::ostream* out) { *out << c.name; }
+
 class FrameTimelineTest : public ::testing::TestWithParam<TimelineCase> {};
 
 TEST_P(FrameTimelineTest, Place_EveryPictureItsOwnTimeNoneNegative) {

@@ -2,6 +2,7 @@
 
 #include "platform/mf/Mfapi.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <vector>
@@ -203,11 +204,16 @@ void FfmpegMediaSource::DescribeStream() {
   info_.pixelAspect = RatioOf(av_guess_sample_aspect_ratio(format_.get(), &stream, nullptr));
   info_.frameRate = RatioOf(stream.avg_frame_rate);
   if (!info_.frameRate) info_.frameRate = RatioOf(stream.r_frame_rate);
-  if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0) {
-    info_.duration = av_rescale_q(stream.duration, timeBase_, k100ns);
-  } else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
-    info_.duration = av_rescale_q(format_->duration, AV_TIME_BASE_Q, k100ns);
+  // The presentation ends where the later of the stream and the container says (in the
+  // stream's time base): an MP4's track duration counts decode times, so with B-frames and a
+  // variable rate its last picture can be presented after it; the container's covers it.
+  std::optional<int64_t> end;
+  if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0) end = startTime_ + stream.duration;
+  if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
+    const int64_t formatStart = format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0;
+    end = std::max(end.value_or(INT64_MIN), av_rescale_q(formatStart + format_->duration, AV_TIME_BASE_Q, timeBase_));
   }
+  if (end && *end > startTime_) info_.duration = av_rescale_q(*end - startTime_, timeBase_, k100ns);
   for (unsigned i = 0; i < format_->nb_streams; ++i)
     if (format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) info_.hasAudio = true;
 }

@@ -42,12 +42,15 @@
 // Times are in 100 ns from the start of the presentation (the container's start time is
 // subtracted, so the first frame of most files is at 0). Every picture has a time of its own and
 // none is negative: a picture the container gives no time follows the one before it. A sample's
-// duration is how long a player shows it: up to the next picture's time (so a picture before a
-// skipped stretch of damage lasts until the picture after it); the last picture before the end
-// keeps the container's duration, or the spacing before it when the container has none.
-// GetSampleDuration fails with MF_E_NO_SAMPLE_DURATION only when nothing is known.
-// MF_PD_DURATION (GetPresentationAttribute on MF_SOURCE_READER_MEDIASOURCE) is the presentation's
-// duration; MF_E_ATTRIBUTENOTFOUND when the container does not know it.
+// duration is how long a player shows it: up to the next picture's time, whatever the
+// container says (so a variable frame rate, timestamps rounded to milliseconds or a skipped
+// stretch of damage leave neither gaps nor overlaps between samples); the last picture before
+// the end keeps the container's duration, or the spacing before it when the container has
+// none. GetSampleDuration fails with MF_E_NO_SAMPLE_DURATION only when nothing is known.
+// MF_MT_FRAME_RATE stays the nominal rate the container states. MF_PD_DURATION
+// (GetPresentationAttribute on MF_SOURCE_READER_MEDIASOURCE) is the presentation's duration,
+// reaching at least the last picture's time (the later of the stream's and the container's
+// end); MF_E_ATTRIBUTENOTFOUND when the container does not know it.
 //
 // Asynchronous mode only: MF_SOURCE_READER_ASYNC_CALLBACK is required (E_INVALIDARG without it).
 // Each reader has one work thread that runs reads and flushes in the order they were asked for
