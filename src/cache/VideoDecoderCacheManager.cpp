@@ -167,14 +167,32 @@ bool VideoDecoderCacheManager::SetPosition(int64_t t) {
 
 int64_t VideoDecoderCacheManager::GetPreviousFrameTime(int64_t t) {
   std::lock_guard lock(Lock);
-  const int64_t previous = MemoryCache->GetPreviousTime(t);
-  return previous == -1 ? StorageCache->GetPreviousTime(t) : previous;
+  int64_t previous = MemoryCache->GetPreviousTime(t);
+  if (previous == -1) previous = StorageCache->GetPreviousTime(t);
+  if (previous == -1) previous = NeighbourAcrossCaches(t, Neighbour::kPrevious);
+  return previous;
 }
 
 int64_t VideoDecoderCacheManager::GetNextFrameTime(int64_t t) {
   std::lock_guard lock(Lock);
-  const int64_t next = MemoryCache->GetNextTime(t);
-  return next == -1 ? StorageCache->GetNextTime(t) : next;
+  int64_t next = MemoryCache->GetNextTime(t);
+  if (next == -1) next = StorageCache->GetNextTime(t);
+  if (next == -1) next = NeighbourAcrossCaches(t, Neighbour::kNext);
+  return next;
+}
+
+// A frame read while the position was further than kMemoryWindow from it went to disk, while
+// the frame at the position stays in memory only (or the other way round), so neither cache
+// alone sees the two side by side. With a variable frame rate this is common: frames 0.1 s
+// apart straddle the window.
+int64_t VideoDecoderCacheManager::NeighbourAcrossCaches(int64_t t, Neighbour neighbour) const {
+  const auto across = [&](const VideoDecoderCacheBase& holding, const VideoDecoderCacheBase& other) -> int64_t {
+    const CachedFrame* current = holding.FindContaining(t);
+    if (current == nullptr) return -1;
+    return neighbour == Neighbour::kNext ? other.GetNextTimeAfter(*current) : other.GetPreviousTimeBefore(*current);
+  };
+  const int64_t fromMemory = across(*MemoryCache, *StorageCache);
+  return fromMemory != -1 ? fromMemory : across(*StorageCache, *MemoryCache);
 }
 
 int64_t VideoDecoderCacheManager::GetCachedRangeEnd(int64_t t, int64_t limit) {

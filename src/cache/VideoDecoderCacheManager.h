@@ -84,7 +84,8 @@ class VideoDecoderCacheManager {
   // memory frames more than kMemoryWindow from the memory cursor. True when the memory cursor
   // frame contains t, or when a load moved the memory cursor.
   bool SetPosition(int64_t t);
-  // Memory first; the disk is asked only when memory answers exactly -1.
+  // Memory first; the disk is asked only when memory answers exactly -1; when both do, the frame
+  // containing t in one cache is paired with its neighbour in the other.
   int64_t GetPreviousFrameTime(int64_t t);
   int64_t GetNextFrameTime(int64_t t);
   // The longer of the two caches' gap-free runs from t, each capped at limit; runs are not
@@ -113,6 +114,9 @@ class VideoDecoderCacheManager {
   void AcquireTexture(ComPtr<ID3D11Texture2D>& texture);
   void RecycleTexture(ComPtr<ID3D11Texture2D>& texture);
   void CaptureFrameDescription(IMFSample* sample);
+  // Runs with Lock held.
+  enum class Neighbour { kPrevious, kNext };
+  int64_t NeighbourAcrossCaches(int64_t t, Neighbour neighbour) const;
 };
 
 }  // namespace korvane
