@@ -24,9 +24,14 @@ bool VideoDecoderCache::Add(ComPtr<ID3D11Texture2D>& texture, int64_t time, int6
 }
 
 void VideoDecoderCache::Evict(FrameSet::const_iterator position) {
+  // The record goes first, so that the callback is handed the cache's only reference and can
+  // tell from the count whether anyone outside still holds the texture.
   ComPtr<ID3D11Texture2D> texture = position->Texture;
-  EvictionCallback(texture, position->Time, position->Duration, position->Flag);
+  const int64_t time = position->Time;
+  const int64_t duration = position->Duration;
+  const bool flag = position->Flag;
   Erase(position);
+  EvictionCallback(texture, time, duration, flag);
   // `texture` drops whatever reference the callback left in it.
 }
 

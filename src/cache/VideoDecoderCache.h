@@ -5,11 +5,11 @@
 // calling thread, inside the manager's locked region, so its target must not take the manager's
 // Lock again.
 //
-// Eviction (Clear, RemoveBefore, RemoveAfter): for each frame leaving, EvictionCallback gets a
-// fresh local reference to the texture together with the frame's Time, Duration and Flag, and
-// may take the texture out of that reference (the manager moves it to its texture pool); then
-// the record is erased. An empty callback throws std::bad_function_call; if the callback throws,
-// the record stays and the exception propagates.
+// Eviction (Clear, RemoveBefore, RemoveAfter): for each frame leaving, the record is erased and
+// EvictionCallback gets the cache's reference to the texture (the only one the cache had) with
+// the frame's Time, Duration and Flag; it may take the texture out of that reference (the manager
+// moves it to its texture pool). An empty callback throws std::bad_function_call; if the callback
+// throws, the frame is gone from the cache all the same and the exception propagates.
 //
 // Destruction drops every record without calling EvictionCallback: a caller that wants the
 // frames handed on calls Clear first (the manager does).

@@ -6,6 +6,7 @@
 #include "platform/mf/Mfapi.h"
 
 #include <algorithm>
+#include <cassert>
 #include <mutex>
 #include <utility>
 
@@ -40,6 +41,7 @@ VideoDecoderCacheManager::~VideoDecoderCacheManager() {
 }
 
 void VideoDecoderCacheManager::CaptureFrameDescription(IMFSample* sample) {
+  assert(Lock.is_held_by_current_thread());
   DWORD bufferCount = 0;
   ThrowIfFailed(sample->GetBufferCount(&bufferCount));
   ComPtr<IMFMediaBuffer> buffer;
@@ -69,7 +71,7 @@ bool VideoDecoderCacheManager::AddFrame(ComPtr<IMFSample>& sample, int64_t time,
 
   // Both bounds of the memory window are inclusive.
   VideoDecoderCacheBase* target = nullptr;
-  if (TimeDistance(time, Position) <= static_cast<uint64_t>(kMemoryWindow)) {
+  if (TimeDistance(time, Position) <= static_cast<uint64_t>(kCachingWindow)) {
     if (!MemoryCache->Contains(time)) target = MemoryCache.get();
   } else if (!StorageCache->Contains(time)) {
     target = StorageCache.get();
@@ -160,8 +162,8 @@ bool VideoDecoderCacheManager::SetPosition(int64_t t) {
 
   // Only the frames around the memory cursor stay in memory; the rest go to disk.
   const int64_t cursorTime = MemoryCache->GetCursorTime();
-  MemoryCache->RemoveBefore(SaturatingSubtract(cursorTime, kMemoryWindow));
-  MemoryCache->RemoveAfter(SaturatingAdd(cursorTime, kMemoryWindow));
+  MemoryCache->RemoveBefore(SaturatingSubtract(cursorTime, kCachingWindow));
+  MemoryCache->RemoveAfter(SaturatingAdd(cursorTime, kCachingWindow));
   return result;
 }
 
@@ -181,11 +183,12 @@ int64_t VideoDecoderCacheManager::GetNextFrameTime(int64_t t) {
   return next;
 }
 
-// A frame read while the position was further than kMemoryWindow from it went to disk, while
+// A frame read while the position was further than kCachingWindow from it went to disk, while
 // the frame at the position stays in memory only (or the other way round), so neither cache
 // alone sees the two side by side. With a variable frame rate this is common: frames 0.1 s
 // apart straddle the window.
 int64_t VideoDecoderCacheManager::NeighbourAcrossCaches(int64_t t, Neighbour neighbour) const {
+  assert(Lock.is_held_by_current_thread());
   const auto across = [&](const VideoDecoderCacheBase& holding, const VideoDecoderCacheBase& other) -> int64_t {
     const CachedFrame* current = holding.FindContaining(t);
     if (current == nullptr) return -1;
@@ -200,7 +203,18 @@ int64_t VideoDecoderCacheManager::GetCachedRangeEnd(int64_t t, int64_t limit) {
   return std::max(MemoryCache->GetContiguousEnd(t, limit), StorageCache->GetContiguousEnd(t, limit));
 }
 
+size_t VideoDecoderCacheManager::GetCachedFrameCount() {
+  std::lock_guard lock(Lock);
+  return MemoryCache->Frames.size() + StorageCache->Frames.size();
+}
+
+bool VideoDecoderCacheManager::StorageHasSpace() {
+  std::lock_guard lock(Lock);
+  return StorageCache->HasSpace;
+}
+
 void VideoDecoderCacheManager::LoadTexture(int64_t t) {
+  assert(Lock.is_held_by_current_thread());
   ComPtr<ID3D11Texture2D> texture;
   AcquireTexture(texture);
   if (!texture) return;
@@ -215,6 +229,7 @@ void VideoDecoderCacheManager::LoadTexture(int64_t t) {
 
 void VideoDecoderCacheManager::OnFrameEvicted(ComPtr<ID3D11Texture2D>& texture, int64_t time, int64_t duration,
                                               bool flag) {
+  assert(Lock.is_held_by_current_thread());
   if (!texture || duration <= 0) return;
   StorageCache->Add(texture, time, duration, flag);
   if (texture) {
@@ -225,6 +240,7 @@ void VideoDecoderCacheManager::OnFrameEvicted(ComPtr<ID3D11Texture2D>& texture, 
 }
 
 void VideoDecoderCacheManager::AcquireTexture(ComPtr<ID3D11Texture2D>& texture) {
+  assert(Lock.is_held_by_current_thread());
   texture.Reset();
   if (!TexturePool.empty()) {
     texture = std::move(TexturePool.front());
@@ -234,6 +250,15 @@ void VideoDecoderCacheManager::AcquireTexture(ComPtr<ID3D11Texture2D>& texture) 
   }
 }
 
-void VideoDecoderCacheManager::RecycleTexture(ComPtr<ID3D11Texture2D>& texture) { TexturePool.push_back(texture); }
+void VideoDecoderCacheManager::RecycleTexture(ComPtr<ID3D11Texture2D>& texture) {
+  assert(Lock.is_held_by_current_thread());
+  // A frame handed out by GetFrame may still be shown by its taker: reusing its texture would
+  // paint the next decoded frame under the taker's eyes. Only a texture nobody else holds is
+  // reused; any other is let go, and the pool makes a new one when it runs dry. Nobody can take
+  // a new reference meanwhile: textures are handed out only under Lock.
+  texture->AddRef();
+  const ULONG references = texture->Release();
+  if (references == 1) TexturePool.push_back(texture);
+}
 
 }  // namespace korvane

@@ -164,10 +164,12 @@ bool VideoDecoderStorageCache::Add(ComPtr<ID3D11Texture2D>& texture, int64_t tim
   D3D11_TEXTURE2D_DESC desc{};
   texture->GetDesc(&desc);
   const bool first = !StagingTexture;
-  if (desc.Format != DXGI_FORMAT_NV12 || (!first && (desc.Width != Width || desc.Height != Height))) {
+  if (first) {
+    // Sized from the first frame, whatever its format: every later frame must match it.
+    FrameByteSize = FrameBytes(desc);
+  } else if (desc.Format != Format || desc.Width != Width || desc.Height != Height) {
     throw Platform::InvalidArgumentException("VideoDecoderStorageCache::Add: the frame texture is " +
-                                             DescribeTexture(desc) + ", not NV12 " + Number(Width) + " x " +
-                                             Number(Height));
+                                             DescribeTexture(desc) + ", not " + DescribeStoredFrame());
   }
 
   Diagnose("Caching at [" + Number(time) + "]");
@@ -176,9 +178,9 @@ bool VideoDecoderStorageCache::Add(ComPtr<ID3D11Texture2D>& texture, int64_t tim
   Frames.insert(record);
 
   if (first) {
+    Format = desc.Format;
     Width = desc.Width;
     Height = desc.Height;
-    FrameByteSize = static_cast<uint32_t>(Width * Height * 3) / 2;
     // Without the frame size beside them the files cannot be told apart from garbage, so the
     // frame is not recorded; its file is still written below.
     if (!WritePrecacheData()) EraseEquivalent(record);
@@ -228,6 +230,27 @@ bool VideoDecoderStorageCache::WritePrecacheData() {
   return true;
 }
 
+uint64_t VideoDecoderStorageCache::FrameBytes(const D3D11_TEXTURE2D_DESC& desc) {
+  switch (desc.Format) {
+    case DXGI_FORMAT_NV12:
+      // In 32 bits, as the budget has always been reckoned for NV12 frames.
+      return static_cast<uint32_t>(desc.Width * desc.Height * 3) / 2;
+    case DXGI_FORMAT_B8G8R8A8_UNORM:
+      return uint64_t{desc.Width} * desc.Height * 4;
+    default:
+      throw Platform::InvalidArgumentException("VideoDecoderStorageCache::Add: frames of " + DescribeTexture(desc) +
+                                               " cannot be stored (NV12 or B8G8R8A8 only)");
+  }
+}
+
+std::string VideoDecoderStorageCache::DescribeStoredFrame() const {
+  D3D11_TEXTURE2D_DESC desc{};
+  desc.Format = Format;
+  desc.Width = Width;
+  desc.Height = Height;
+  return DescribeTexture(desc);
+}
+
 void VideoDecoderStorageCache::EnsureStagingTexture() {
   if (StagingTexture) return;
   D3D11_TEXTURE2D_DESC desc{};
@@ -235,7 +258,7 @@ void VideoDecoderStorageCache::EnsureStagingTexture() {
   desc.Height = Height;
   desc.MipLevels = 1;
   desc.ArraySize = 1;
-  desc.Format = DXGI_FORMAT_NV12;
+  desc.Format = Format;
   desc.SampleDesc = {1, 0};
   desc.Usage = D3D11_USAGE_STAGING;
   desc.BindFlags = 0;
@@ -258,10 +281,9 @@ bool VideoDecoderStorageCache::LoadFrame(int64_t t, const ComPtr<ID3D11Texture2D
 
   D3D11_TEXTURE2D_DESC desc{};
   texture->GetDesc(&desc);
-  if (desc.Format != DXGI_FORMAT_NV12 || desc.Width != Width || desc.Height != Height) {
+  if (desc.Format != Format || desc.Width != Width || desc.Height != Height) {
     throw Platform::InvalidArgumentException("VideoDecoderStorageCache::LoadFrame: the target texture is " +
-                                             DescribeTexture(desc) + ", not NV12 " + Number(Width) + " x " +
-                                             Number(Height));
+                                             DescribeTexture(desc) + ", not " + DescribeStoredFrame());
   }
 
   WIN32_FILE_ATTRIBUTE_DATA attributes{};

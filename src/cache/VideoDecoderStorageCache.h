@@ -1,6 +1,8 @@
 // VideoDecoderStorageCache: the on-disk frame cache. Each record names a file holding one raw
-// NV12 frame exactly as a mapped staging texture lays it out (DepthPitch bytes: Height luma
-// rows, then Height / 2 interleaved chroma rows, each RowPitch bytes), with no header.
+// frame exactly as a mapped staging texture lays it out, with no header: DepthPitch bytes, for
+// NV12 Height luma rows then Height / 2 interleaved chroma rows, for B8G8R8A8 Height rows of
+// pixels, each row RowPitch bytes. The first stored frame fixes the format and size (whatever
+// the decoder produces); every later frame must have the same.
 //
 // The folder. The cache owns `folderPath` entirely: construction deletes the folder with
 // everything in it and creates it again empty, so frames of an earlier run are never reused.
@@ -39,6 +41,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace korvane {
 
@@ -64,11 +67,12 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
   // folder, not of this cache, and nothing calls it): throws Platform::NotImplementedException.
   uint64_t GetSize() override;
   // Stores one frame: refused (false) when HasSpace is clear or the budget is reached, or when
-  // a record already matches `time`. Otherwise records the frame, copies `texture` (NV12, the
-  // size of the first stored frame) through the staging texture and writes its file; true even
-  // when the file could not be written (the record is then dropped, or kept when the write was
-  // short). The flag is written into the file name only; records keep Flag false.
-  // Throws Platform::InvalidArgumentException for a null texture.
+  // a record already matches `time`. Otherwise records the frame, copies `texture` through the
+  // staging texture and writes its file; true even when the file could not be written (the
+  // record is then dropped, or kept when the write was short). The flag is written into the
+  // file name only; records keep Flag false. Throws Platform::InvalidArgumentException for a
+  // null texture, a texture of another format or size than the first stored frame, and a first
+  // frame that is neither NV12 nor B8G8R8A8.
   bool Add(ComPtr<ID3D11Texture2D>& texture, int64_t time, int64_t duration, bool flag) override;
   // Forgets every record; deletes no file.
   void Clear() override;
@@ -87,9 +91,12 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
 
   // -- guarded by the owning VideoDecoderCacheManager's Lock --
   bool HasSpace = false;
-  uint64_t FrameByteSize = 0;  // Width × Height × 3 / 2, for the budget; 0 until the first store
+  // The picture bytes of one frame (NV12: Width × Height × 3 / 2; B8G8R8A8: Width × Height × 4),
+  // for the budget; 0 until the first store.
+  uint64_t FrameByteSize = 0;
   ComPtr<ID3D11Texture2D> StagingTexture;
-  uint32_t Width = 0;   // of the first stored frame
+  DXGI_FORMAT Format = DXGI_FORMAT_UNKNOWN;  // of the first stored frame
+  uint32_t Width = 0;
   uint32_t Height = 0;
   Platform::String CacheFolder;       // folderPath + "/"
   Platform::String PrecacheDataPath;  // CacheFolder + "precache.data"
@@ -104,6 +111,8 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
   void PrepareFolder(const Platform::String& folderPath);
   bool WritePrecacheData();
   void EnsureStagingTexture();
+  static uint64_t FrameBytes(const D3D11_TEXTURE2D_DESC& desc);
+  std::string DescribeStoredFrame() const;
 };
 
 }  // namespace korvane

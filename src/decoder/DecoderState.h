@@ -14,8 +14,12 @@
 //   CachingJump/Caching --window cached----------------------> Ready
 //   Ready and above --end of stream--------------------------> Ready, then on
 //   any but ScanJump/Closed --flush completion, seek fails---> Ready, then on
-//   any but Closed --exception in a callback or a request----> Ready
-//   any --Close----------------------------------------------> Closed;  Reopen -> Ready
+//   any but Closed --exception in a callback or a request----> Ready (OnError(0))
+//   any --Close----------------------------------------------> Closed
+//   Closed --Reopen with a new reader------------------------> Ready (a failed Reopen stays Closed)
+//   Closed --Load (before the scan has ended)----------------> Opening
+// Closed is final for the reader it closed: callbacks look at the state under the decoder's
+// Lock and do nothing once it is Closed.
 #pragma once
 
 #include <cstdint>

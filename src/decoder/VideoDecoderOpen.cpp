@@ -1,64 +1,43 @@
-// VideoDecoder: identity, construction and destruction, opening, and the reader primitives.
+// VideoDecoder: opening a video — the device, the reader and its output type — and reopening.
 #include "decoder/VideoDecoder.h"
 
 #include "cache/VideoDecoderCacheManager.h"
+#include "decoder/VideoDecoderReaderCallback.h"
 #include "platform/com/Exceptions.h"
 #include "platform/mf/Mfapi.h"
 #include "platform/mf/Mferror.h"
 #include "platform/mf/Mfidl.h"
 
-#include <thread>
-
+#include <cassert>
+#include <utility>
 
 namespace korvane {
 
-VideoDecoder::VideoDecoder() = default;
+using Lockout = Concurrency::critical_section::scoped_lock;
 
-VideoDecoder::~VideoDecoder() {
-  ComPtr<IMFSourceReader> reader;
-  {
-    Concurrency::critical_section::scoped_lock lock(Lock);
-    Listener.reset();
-    CacheManager.reset();
-    // A reader still open (no Close) may have a callback in flight. Released here, before the
-    // other members and outside Lock, so that its work thread can finish that callback (which
-    // now finds the decoder Closed) against live members; then wait until every reader thread
-    // has let go of this object (see ReferenceCount).
-    State = DecoderState::Closed;
-    reader = std::move(Reader);
-  }
-  reader.Reset();
-  while (ReferenceCount.load(std::memory_order_acquire) > 1) std::this_thread::yield();
+namespace {
+
+// The device and the context the graphics device object names; 668 for a null object or a zero
+// address, the object's own failure as it is.
+std::pair<UINT64, UINT64> DeviceAddresses(Brindle::Tamsel::SceneGraph::IGraphicsDevice* device) {
+  if (device == nullptr) ThrowNotReady("VideoDecoder::Load: the graphics device is null");
+  UINT64 deviceAddress = 0;
+  ThrowIfFailed(device->GetD3DDevice(&deviceAddress));
+  if (deviceAddress == 0) ThrowNotReady("VideoDecoder::Load: the graphics device has no Direct3D device");
+  UINT64 contextAddress = 0;
+  ThrowIfFailed(device->GetD3DContext(&contextAddress));
+  if (contextAddress == 0) ThrowNotReady("VideoDecoder::Load: the graphics device has no immediate context");
+  return {deviceAddress, contextAddress};
 }
 
-HRESULT VideoDecoder::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  *object = nullptr;
-  if (iid == IUnknown::kIid || iid == IMFSourceReaderCallback::kIid) {
-    *object = static_cast<IMFSourceReaderCallback*>(this);
-    AddRef();
-    return S_OK;
-  }
-  return E_NOINTERFACE;
-}
-
-ULONG VideoDecoder::AddRef() { return ReferenceCount.fetch_add(1) + 1; }
-
-// The first reference is never released: the object belongs to its std::shared_ptr.
-ULONG VideoDecoder::Release() { return ReferenceCount.fetch_sub(1, std::memory_order_acq_rel) - 1; }
+}  // namespace
 
 bool VideoDecoder::Load(std::shared_ptr<IVideoDecoderListener> listener, IRandomAccessStream* stream,
                         const GUID& outputSubtype, Brindle::Tamsel::SceneGraph::IGraphicsDevice* device) {
   // Outside the catch rule: an unusable device object is the caller's error.
-  if (device == nullptr) ThrowNotReady("VideoDecoder::Load: the graphics device is null");
-  UINT64 address = 0;
-  ThrowIfFailed(device->GetD3DDevice(&address));
-  if (address == 0) ThrowNotReady("VideoDecoder::Load: the graphics device has no Direct3D device");
-  address = 0;
-  ThrowIfFailed(device->GetD3DContext(&address));
-  if (address == 0) ThrowNotReady("VideoDecoder::Load: the graphics device has no immediate context");
+  DeviceAddresses(device);
 
-  Concurrency::critical_section::scoped_lock lock(Lock);
+  Lockout lock(Lock);
   try {
     if (Initialized) ThrowNotReady("VideoDecoder::Load: the video is already initialized; use Reopen");
     SetupDevice(device);
@@ -66,7 +45,7 @@ bool VideoDecoder::Load(std::shared_ptr<IVideoDecoderListener> listener, IRandom
     OpenReader(stream, outputSubtype, DecoderState::Opening);
 
     ComPtr<IMFMediaType> type;
-    ThrowIfFailed(Reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, &type));
+    ThrowIfFailed(Driver.Reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, &type));
     UINT64 frameSize = 0;
     ThrowIfFailed(type->GetUINT64(MF_MT_FRAME_SIZE, &frameSize));
     Width = static_cast<uint32_t>(frameSize >> 32);
@@ -83,10 +62,9 @@ bool VideoDecoder::Load(std::shared_ptr<IVideoDecoderListener> listener, IRandom
     ApplyOutputSize();
 
     Loaded = true;
-    Duration = kNoPosition;
-    RequestedPosition = kNoPosition;
-    ReaderPosition = kNoPosition;
-    FirstSampleTime = kNoSampleYet;
+    Timeline.Reset();
+    Window.RequestedPosition = DecoderTimeline::kNoPosition;
+    Driver.ReaderPosition = DecoderTimeline::kNoPosition;
     FrameDuration = 0;
     return true;
   } catch (...) {
@@ -97,13 +75,50 @@ bool VideoDecoder::Load(std::shared_ptr<IVideoDecoderListener> listener, IRandom
   }
 }
 
+bool VideoDecoder::Reopen(IRandomAccessStream* stream, const GUID& outputSubtype) {
+  Lockout lock(Lock);
+  try {
+    if (!Initialized) ThrowNotReady("VideoDecoder::Reopen: the video was never initialized; use Load");
+    if (Driver.Reader) ThrowNotReady("VideoDecoder::Reopen: the video is still open; Close it first");
+    try {
+      OpenReader(stream, outputSubtype, DecoderState::Ready);  // Closed -> Ready
+      ApplyOutputSize();
+    } catch (...) {
+      // A reader that could not be set up is no reader: the decoder stays Closed, so requests
+      // are refused rather than sent to a reader that is not there. The media platform start
+      // stays counted for Close to balance. No read was issued, so releasing the reader under
+      // Lock waits for no callback.
+      Driver.Reader.Reset();
+      State = DecoderState::Closed;
+      throw;
+    }
+    return true;
+  } catch (...) {
+    if (Listener) Listener->OnError(0);
+    return false;
+  }
+}
+
+void VideoDecoder::SetResolutionDivisor(uint32_t divisor) {
+  Lockout lock(Lock);
+  if (!Loaded) ThrowNotReady("VideoDecoder::SetResolutionDivisor: no video is loaded");
+  if (divisor == 0 || divisor == ResolutionDivisor) return;
+  ResolutionDivisor = divisor;
+  // While closed there is no reader to reconfigure; Reopen applies the divisor.
+  if (Driver.Reader) ApplyOutputSize();
+}
+
 void VideoDecoder::SetupDevice(Brindle::Tamsel::SceneGraph::IGraphicsDevice* device) {
-  UINT64 address = 0;
-  ThrowIfFailed(device->GetD3DDevice(&address));
-  Device = reinterpret_cast<ID3D11Device*>(address);
-  address = 0;
-  ThrowIfFailed(device->GetD3DContext(&address));
-  Context = reinterpret_cast<ID3D11DeviceContext*>(address);
+  assert(Lock.is_held_by_current_thread());
+  const auto [deviceAddress, contextAddress] = DeviceAddresses(device);
+  {
+    // GetPlaceholderTexture reads Device without Lock; a placeholder made on an earlier device
+    // is no use on this one.
+    std::lock_guard<std::mutex> guard(PlaceholderMutex);
+    Device = reinterpret_cast<ID3D11Device*>(deviceAddress);
+    PlaceholderTexture.Reset();
+  }
+  Context = reinterpret_cast<ID3D11DeviceContext*>(contextAddress);
 
   // The media decoder, the cache manager and the client all use this device from their own
   // threads.
@@ -122,8 +137,10 @@ void VideoDecoder::SetupDevice(Brindle::Tamsel::SceneGraph::IGraphicsDevice* dev
 }
 
 void VideoDecoder::OpenReader(IRandomAccessStream* stream, const GUID& subtype, DecoderState initialState) {
-  // Every Load and Reopen starts the media platform once more; Close shuts it down once.
+  assert(Lock.is_held_by_current_thread());
+  // Every Load and Reopen starts the media platform once more; Close balances every start.
   ThrowIfFailed(MFStartup(MF_VERSION, MFSTARTUP_FULL));
+  ++MediaPlatformStarts;
   State = initialState;
   CreateReader(stream);
 
@@ -131,38 +148,42 @@ void VideoDecoder::OpenReader(IRandomAccessStream* stream, const GUID& subtype, 
   ThrowIfFailed(MFCreateMediaType(&type));
   ThrowIfFailed(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
   ThrowIfFailed(type->SetGUID(MF_MT_SUBTYPE, subtype));
-  ThrowIfFailed(Reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.Get()));
+  ThrowIfFailed(Driver.Reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.Get()));
 
-  const HRESULT hr = Reader->SetStreamSelection(MF_SOURCE_READER_FIRST_AUDIO_STREAM, FALSE);
+  const HRESULT hr = Driver.Reader->SetStreamSelection(MF_SOURCE_READER_FIRST_AUDIO_STREAM, FALSE);
   // MF_E_INVALIDSTREAMNUMBER: the file has no audio stream, which is fine.
   if (FAILED(hr) && hr != MF_E_INVALIDSTREAMNUMBER) ThrowHResult(hr, "deselecting the audio stream");
 }
 
 void VideoDecoder::CreateReader(IRandomAccessStream* stream) {
+  assert(Lock.is_held_by_current_thread());
   ComPtr<IMFByteStream> byteStream;
   ThrowIfFailed(MFCreateMFByteStreamOnStreamEx(stream, &byteStream));
 
+  // The reader calls back through an object that holds this decoder weakly.
+  ComPtr<IMFSourceReaderCallback> callback = MakeComObject<VideoDecoderReaderCallback>(weak_from_this());
   ComPtr<IMFAttributes> attributes;
   ThrowIfFailed(MFCreateAttributes(&attributes, 4));
   ThrowIfFailed(attributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER, DeviceManager.Get()));
   ThrowIfFailed(attributes->SetUINT32(MF_SOURCE_READER_ENABLE_ADVANCED_VIDEO_PROCESSING, 1));
   ThrowIfFailed(attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1));
-  ThrowIfFailed(attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, static_cast<IMFSourceReaderCallback*>(this)));
+  ThrowIfFailed(attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback.Get()));
 
   ComPtr<IMFSourceReader> reader;
   ThrowIfFailed(MFCreateSourceReaderFromByteStream(byteStream.Get(), attributes.Get(), &reader));
-  Reader = reader;
+  Driver.Reader = reader;
 }
 
 void VideoDecoder::ApplyOutputSize() {
+  assert(Lock.is_held_by_current_thread());
   // The video's own size, odd or not: the reader rounds NV12 textures up and keeps every pixel.
   OutputWidth = Width / ResolutionDivisor;
   OutputHeight = Height / ResolutionDivisor;
 
   ComPtr<IMFMediaType> type;
-  ThrowIfFailed(Reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, &type));
+  ThrowIfFailed(Driver.Reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, &type));
   ThrowIfFailed(type->SetUINT64(MF_MT_FRAME_SIZE, (static_cast<UINT64>(OutputWidth) << 32) | OutputHeight));
-  ThrowIfFailed(Reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.Get()));
+  ThrowIfFailed(Driver.Reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.Get()));
 
   UINT64 ratio = 0;
   const HRESULT hr = type->GetUINT64(MF_MT_PIXEL_ASPECT_RATIO, &ratio);
@@ -179,52 +200,6 @@ void VideoDecoder::ApplyOutputSize() {
   ThrowIfFailed(type->GetUINT64(MF_MT_FRAME_RATE, &ratio));
   FrameRateNumerator = static_cast<uint32_t>(ratio >> 32);
   FrameRateDenominator = static_cast<uint32_t>(ratio);
-}
-
-HRESULT VideoDecoder::ReadNext() {
-  return Reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, nullptr, nullptr, nullptr);
-}
-
-HRESULT VideoDecoder::SeekTo(int64_t position, bool clamp) {
-  if (clamp) {
-    if (position < FirstSampleTime) {
-      position = FirstSampleTime;
-    } else if (position > Duration) {
-      position = Duration;
-    }
-  }
-  PROPVARIANT value;
-  PropVariantInit(&value);
-  value.vt = VT_I8;
-  value.hVal.QuadPart = position;
-  return Reader->SetCurrentPosition(GUID_NULL, value);
-}
-
-HRESULT VideoDecoder::FlushIfIdle() {
-  if (FlushPending) return S_OK;
-  const HRESULT hr = Reader->Flush(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
-  FlushPending = SUCCEEDED(hr);
-  return hr;
-}
-
-HRESULT VideoDecoder::SeekAndRead(int64_t position, bool flushOnFail, bool clamp) {
-  HRESULT hr = SeekTo(position, clamp);
-  if (SUCCEEDED(hr)) return ReadNext();
-  if (flushOnFail) {
-    // The flush completion seeks again (OnFlush).
-    ReaderPosition = position;
-    return FlushIfIdle();
-  }
-  // Some sources refuse a seek to a point they cannot reach (a damaged index near the end, for
-  // instance); retry a little further back each time, never before the first sample.
-  int64_t p = position - kWindow;
-  for (int counter = 10;;) {
-    if (p < FirstSampleTime) return hr;
-    if (--counter == 0) return hr;
-    hr = SeekTo(p, true);
-    p -= kWindow;
-    if (SUCCEEDED(hr)) return ReadNext();
-  }
 }
 
 }  // namespace korvane

@@ -1,91 +1,14 @@
-// VideoDecoder: the operations the front end calls, and the lifecycle after opening.
+// VideoDecoder: position requests, and the getters the front end calls.
 #include "decoder/VideoDecoder.h"
 
 #include "cache/VideoDecoderCacheManager.h"
 #include "platform/com/Exceptions.h"
-#include "platform/mf/Mfapi.h"
-#include "platform/mf/Mfidl.h"
 
 #include <array>
 
 namespace korvane {
 
 using Lockout = Concurrency::critical_section::scoped_lock;
-
-void VideoDecoder::Initialize(const Platform::String& cacheFolderPath) {
-  const Platform::String path = cacheFolderPath;
-  Lockout lock(Lock);
-  try {
-    if (!Reader) ThrowNotReady("VideoDecoder::Initialize: no video is open");
-    CacheManager = std::make_shared<VideoDecoderCacheManager>(Device, Context, path);
-    RangeStart = INT64_MAX;
-    RangeEnd = INT64_MIN;
-
-    PROPVARIANT duration;
-    PropVariantInit(&duration);
-    ThrowIfFailed(Reader->GetPresentationAttribute(MF_SOURCE_READER_MEDIASOURCE, MF_PD_DURATION, &duration));
-    Duration = static_cast<int64_t>(duration.uhVal.QuadPart);
-    PropVariantClear(&duration);
-
-    StartScan();
-  } catch (...) {
-    // Initialize never fails; the decoder stays loaded but not scanning.
-    if (Listener) Listener->OnError(0);
-  }
-}
-
-bool VideoDecoder::Reopen(IRandomAccessStream* stream, const GUID& outputSubtype) {
-  Lockout lock(Lock);
-  try {
-    if (!Initialized) ThrowNotReady("VideoDecoder::Reopen: the video was never initialized; use Load");
-    if (Reader) ThrowNotReady("VideoDecoder::Reopen: the video is still open; Close it first");
-    OpenReader(stream, outputSubtype, DecoderState::Ready);  // Closed -> Ready
-    ApplyOutputSize();
-    return true;
-  } catch (...) {
-    if (Listener) Listener->OnError(0);
-    return false;
-  }
-}
-
-void VideoDecoder::Close() {
-  std::unique_lock<std::mutex> closeLock;
-  HRESULT hr = S_OK;
-  {
-    Lockout lock(Lock);
-    if (State == DecoderState::Closed) return;
-    State = DecoderState::Closed;  // any -> Closed; callbacks are ignored from now on
-    // Before any successful Load there is no reader to flush and no platform to shut down.
-    if (!Reader) return;
-    closeLock = std::unique_lock<std::mutex>(CloseMutex);
-    FlushSignalled = false;
-    if (!FlushPending) {
-      hr = Reader->Flush(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
-      FlushPending = SUCCEEDED(hr);
-    }
-  }
-  // The completion of this flush, or of one already outstanding, signals (OnFlush).
-  if (SUCCEEDED(hr)) FlushDone.wait(closeLock, [this] { return FlushSignalled; });
-  closeLock.unlock();
-
-  ComPtr<IMFSourceReader> reader;
-  {
-    Lockout lock(Lock);
-    reader = std::move(Reader);
-  }
-  // Released outside Lock: the reader joins its work thread, whose callbacks take Lock.
-  reader.Reset();
-  ThrowIfFailed(MFShutdown());
-}
-
-void VideoDecoder::SetResolutionDivisor(uint32_t divisor) {
-  Lockout lock(Lock);
-  if (!Loaded) ThrowNotReady("VideoDecoder::SetResolutionDivisor: no video is loaded");
-  if (divisor == 0 || divisor == ResolutionDivisor) return;
-  ResolutionDivisor = divisor;
-  // While closed there is no reader to reconfigure; Reopen applies the divisor.
-  if (Reader) ApplyOutputSize();
-}
 
 ComPtr<ABI::Windows::Foundation::IAsyncAction> VideoDecoder::SetPositionAsync(int64_t relative) {
   if (State == DecoderState::Closed) ThrowNotReady("VideoDecoder::SetPositionAsync: the decoder is closed");
@@ -95,11 +18,44 @@ ComPtr<ABI::Windows::Foundation::IAsyncAction> VideoDecoder::SetPositionAsync(in
       [self, relative](const korvane::winrt::CancellationToken&) { self->RequestPosition(relative); });
 }
 
+void VideoDecoder::RequestPosition(int64_t relative) {
+  Lockout lock(Lock);
+  if (State == DecoderState::Closed || State == DecoderState::Failed) return;
+  if (!Initialized) ThrowNotReady("RequestPosition: the initial scan has not ended");
+  try {
+    const int64_t t = Timeline.Clamp(Timeline.ToAbsolute(relative));
+    const int64_t cursorTime = CacheManager->GetCurrentFrameTime();
+    const int64_t cursorDuration = CacheManager->GetCurrentFrameDuration();
+    if (Window.RequestedPosition == t && cursorTime <= t && t < cursorTime + cursorDuration) {
+      // The same request, and its frame is shown: nothing to read.
+      if (State == DecoderState::Ready) Window.NotifyCachingCompleted();
+      return;
+    }
+    switch (State.load()) {
+      case DecoderState::Ready:
+        Window.RequestedPosition = t;
+        Window.UpdateReaderPosition(t, JumpBy::Seek);
+        break;
+      case DecoderState::CachingJump:
+      case DecoderState::Caching:
+        // Parked: taken up when the outstanding read completes; only the latest survives.
+        Window.PendingRequest = true;
+        Window.RequestedPosition = t;
+        break;
+      default:
+        break;
+    }
+    Window.ShowPosition(t);
+  } catch (...) {
+    State = DecoderState::Ready;  // any -> Ready: the request failed; wait for the next one
+    if (Listener) Listener->OnError(0);
+  }
+}
+
 int64_t VideoDecoder::GetCurrentFrameTime() {
   Lockout lock(Lock);
   if (!Initialized) ThrowNotReady("VideoDecoder::GetCurrentFrameTime: not initialized");
-  const int64_t time = CacheManager->GetCurrentFrameTime();
-  return time >= FirstSampleTime ? time - FirstSampleTime : time;
+  return Timeline.FrameTimeToRelative(CacheManager->GetCurrentFrameTime());
 }
 
 int64_t VideoDecoder::GetCurrentFrameDuration() {
@@ -111,19 +67,44 @@ int64_t VideoDecoder::GetCurrentFrameDuration() {
 int64_t VideoDecoder::GetFrameDuration(int64_t relative) {
   Lockout lock(Lock);
   if (!Initialized) ThrowNotReady("VideoDecoder::GetFrameDuration: not initialized");
-  return CacheManager->GetFrameDuration(FirstSampleTime + relative);
+  return CacheManager->GetFrameDuration(Timeline.ToAbsolute(relative));
 }
 
 ComPtr<ID3D11Texture2D> VideoDecoder::GetFrame(int64_t relative) {
   Lockout lock(Lock);
   if (!CacheManager) return nullptr;
-  return CacheManager->GetFrame(FirstSampleTime + relative);
+  return CacheManager->GetFrame(Timeline.ToAbsolute(relative));
+}
+
+int64_t VideoDecoder::GetPreviousFrameTime(int64_t relative) {
+  Lockout lock(Lock);
+  if (!Initialized) ThrowNotReady("VideoDecoder::GetPreviousFrameTime: not initialized");
+  return Timeline.FrameTimeToRelative(CacheManager->GetPreviousFrameTime(Timeline.ToAbsolute(relative)));
+}
+
+int64_t VideoDecoder::GetNextFrameTime(int64_t relative) {
+  Lockout lock(Lock);
+  if (!Initialized) ThrowNotReady("VideoDecoder::GetNextFrameTime: not initialized");
+  return Timeline.FrameTimeToRelative(CacheManager->GetNextFrameTime(Timeline.ToAbsolute(relative)));
+}
+
+bool VideoDecoder::HasPreviousFrame() {
+  Lockout lock(Lock);
+  if (!CacheManager) return false;
+  return CacheManager->GetCurrentFrameTime() > Timeline.FirstSampleTime;
+}
+
+bool VideoDecoder::HasNextFrame() {
+  Lockout lock(Lock);
+  if (!CacheManager) return false;
+  return CacheManager->GetCurrentFrameTime() + CacheManager->GetCurrentFrameDuration() <= Timeline.Duration;
 }
 
 ComPtr<ID3D11Texture2D> VideoDecoder::GetPlaceholderTexture() {
-  // No decoder lock: Device is written only while loading, before the front end asks.
-  if (!Device) ThrowNotReady("VideoDecoder::GetPlaceholderTexture: no device");
+  // No decoder lock (a renderer asks for it at any time); PlaceholderMutex guards Device against
+  // a Load that replaces it, and the one-time creation against a second first caller.
   std::lock_guard<std::mutex> guard(PlaceholderMutex);
+  if (!Device) ThrowNotReady("VideoDecoder::GetPlaceholderTexture: no device");
   if (!PlaceholderTexture) {
     // A uniform mid-grey NV12 frame: luma and both chroma values 127.
     std::array<uint8_t, 12> grey;
@@ -149,35 +130,9 @@ ComPtr<ID3D11Texture2D> VideoDecoder::GetPlaceholderTexture() {
   return PlaceholderTexture;
 }
 
-bool VideoDecoder::HasPreviousFrame() {
-  Lockout lock(Lock);
-  if (!CacheManager) return false;
-  return CacheManager->GetCurrentFrameTime() > FirstSampleTime;
-}
-
-bool VideoDecoder::HasNextFrame() {
-  Lockout lock(Lock);
-  if (!CacheManager) return false;
-  return CacheManager->GetCurrentFrameTime() + CacheManager->GetCurrentFrameDuration() <= Duration;
-}
-
-int64_t VideoDecoder::GetPreviousFrameTime(int64_t relative) {
-  Lockout lock(Lock);
-  if (!Initialized) ThrowNotReady("VideoDecoder::GetPreviousFrameTime: not initialized");
-  const int64_t time = CacheManager->GetPreviousFrameTime(FirstSampleTime + relative);
-  return time >= FirstSampleTime ? time - FirstSampleTime : time;
-}
-
-int64_t VideoDecoder::GetNextFrameTime(int64_t relative) {
-  Lockout lock(Lock);
-  if (!Initialized) ThrowNotReady("VideoDecoder::GetNextFrameTime: not initialized");
-  const int64_t time = CacheManager->GetNextFrameTime(FirstSampleTime + relative);
-  return time >= FirstSampleTime ? time - FirstSampleTime : time;
-}
-
 int64_t VideoDecoder::GetDuration() const {
   if (!Initialized) ThrowNotReady("VideoDecoder::GetDuration: not initialized");
-  return Duration - FirstSampleTime;
+  return Timeline.ToRelative(Timeline.Duration);
 }
 
 uint32_t VideoDecoder::GetOutputWidth() const {
@@ -198,11 +153,6 @@ uint32_t VideoDecoder::GetRotation() const {
 uint32_t VideoDecoder::GetResolutionDivisor() const {
   if (!Loaded) ThrowNotReady("VideoDecoder::GetResolutionDivisor: no video is loaded");
   return ResolutionDivisor;
-}
-
-std::shared_ptr<VideoDecoderCacheManager> VideoDecoder::GetCacheManagerForTesting() {
-  Lockout lock(Lock);
-  return CacheManager;
 }
 
 }  // namespace korvane

@@ -1,322 +1,117 @@
-// VideoDecoder: the source reader's callbacks and the initial scan.
-//
-// The scan walks the whole video once, decoding short bursts of frames at evenly spread points,
-// so that the caches hold frames from all over it; its progress is reported. Once it ends the
-// decoder is Initialized and the same callbacks serve the reads of position requests
-// (VideoDecoderPositioning.cpp).
+// VideoDecoder: the initial scan. The reader walks the whole video once, decoding short bursts
+// of frames at evenly spread points (ScanPlan says where), so that the caches hold frames from
+// all over it; its progress is reported. Once it ends the decoder is Initialized and the same
+// callbacks serve the reads of position requests.
 #include "decoder/VideoDecoder.h"
 
 #include "cache/VideoDecoderCacheManager.h"
 #include "platform/com/Exceptions.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cassert>
 
 namespace korvane {
 
-namespace {
-// The already-cached test counts at most this many frames, and the scan step is a 25th of the
-// video.
-constexpr int64_t kScanParts = 25;
-constexpr int64_t kCachedMargin = 2;
-constexpr double kBurstDivisor = 3.0;  // a burst is a third of a second of frames
-constexpr double kMaxHalfFramesBetweenPoints = 30.0;
-}  // namespace
-
-HRESULT VideoDecoder::OnReadSample(HRESULT /*status*/, DWORD /*streamIndex*/, DWORD streamFlags, LONGLONG timestamp,
-                                   IMFSample* sample) {
-  if (State == DecoderState::Closed) return S_OK;
-  Concurrency::critical_section::scoped_lock lock(Lock);
-  try {
-    if (sample != nullptr) {
-      ComPtr<IMFSample> held(sample);
-      OnSample(timestamp, held);
-    } else if ((streamFlags & MF_SOURCE_READERF_ENDOFSTREAM) != 0) {
-      OnEndOfStream();
-    } else {
-      OnOtherFlags(streamFlags);
-    }
-    return S_OK;
-  } catch (...) {
-    // Back to idle: no read is outstanding now, the decoder waits for the next request.
-    if (State != DecoderState::Closed) State = DecoderState::Ready;
-    return E_FAIL;
-  }
-}
-
-HRESULT VideoDecoder::OnFlush(DWORD /*streamIndex*/) {
-  Concurrency::critical_section::scoped_lock lock(Lock);
-  try {
-    FlushPending = false;
-    if (State == DecoderState::Closed) {
-      std::lock_guard<std::mutex> closeLock(CloseMutex);
-      FlushSignalled = true;
-      FlushDone.notify_all();
-      return S_OK;
-    }
-
-    // Before the first sample FirstSampleTime is still its sentinel: clamping against it would
-    // seek to the sentinel, fail, and flush again without end. Seek unclamped instead and give
-    // up soundly when that fails too.
-    const bool sampleSeen = FirstSampleTime != kNoSampleYet;
-    if (SUCCEEDED(SeekAndRead(ReaderPosition, false, sampleSeen))) return S_OK;  // a sample or end of stream follows
-
-    if (!sampleSeen) {
-      EndScanWithoutSamples();
-    } else if (State == DecoderState::ScanJump) {
-      // The scan ends at the point the reader failed to reach.
-      Initialized = true;
-      State = DecoderState::Ready;  // ScanJump -> Ready: the final seek failed
-      Duration = std::max(FirstSampleTime.load(), std::min(PreviousReaderPosition, Duration.load()));
-      NotifyInitialized();
-      UpdateReaderPosition(RequestedPosition, true);
-      ShowPosition(RequestedPosition);
-    } else {
-      State = DecoderState::Ready;  // any -> Ready: the jump failed
-      NotifyCachingCompleted();
-      UpdateReaderPosition(RequestedPosition, true);
-      ShowPosition(RequestedPosition);
-      NotifyCachingCompleted();
-    }
-    return S_OK;
-  } catch (...) {
-    if (State != DecoderState::Closed) State = DecoderState::Ready;
-    return E_FAIL;
-  }
-}
-
-HRESULT VideoDecoder::OnEvent(DWORD /*streamIndex*/, IMFMediaEvent* /*event*/) { return S_OK; }
-
 void VideoDecoder::StartScan() {
-  HRESULT hr = SeekTo(0, false);
+  assert(Lock.is_held_by_current_thread());
+  HRESULT hr = Driver.SeekTo(0, Clamping::None);
   if (FAILED(hr)) {
     // The flush completion seeks once more (OnFlush).
-    ReaderPosition = 0;
-    hr = FlushIfIdle();
+    Driver.ReaderPosition = 0;
+    hr = Driver.FlushIfIdle();
   } else {
-    hr = ReadNext();
+    hr = Driver.ReadNext();
   }
   ThrowIfFailed(hr);
 }
 
-void VideoDecoder::OnSample(int64_t timestamp, ComPtr<IMFSample>& sample) {
-  LONGLONG duration = 0;
-  if (SUCCEEDED(sample->GetSampleDuration(&duration))) {
-    FrameDuration = static_cast<int64_t>(0.8 * static_cast<double>(FrameDuration) + 0.2 * static_cast<double>(duration));
-  } else {
-    duration = FrameDuration;
-  }
-  EndOfStream = false;
-  ReaderPosition = timestamp;
+// The first sample after Initialize: it fixes the start of the video, and the scan is planned,
+// or skipped when the caches already hold enough or the disk takes no frames.
+void VideoDecoder::OnFirstSample(int64_t timestamp, ComPtr<IMFSample>& sample, int64_t duration) {
+  CacheManager->SetPosition(Window.RequestedPosition);
+  CacheManager->AddFrame(sample, timestamp, duration);
+  Driver.PreviousReaderPosition = Driver.ReaderPosition;
+  Timeline.SeeSample(timestamp);
+  Window.RequestedPosition = std::max(Window.RequestedPosition, Timeline.FirstSampleTime.load());
+  FrameDuration = duration;
+  State = DecoderState::Scanning;  // Opening -> Scanning (or ScanJump just below)
 
-  switch (State.load()) {
-    case DecoderState::Opening: {
-      CacheManager->SetPosition(RequestedPosition);
-      CacheManager->AddFrame(sample, timestamp, duration);
-      PreviousReaderPosition = ReaderPosition;
-      FirstSampleTime = std::min(FirstSampleTime.load(), timestamp);
-      RequestedPosition = std::max(RequestedPosition, FirstSampleTime.load());
-      FrameDuration = duration;
-      State = DecoderState::Scanning;  // Opening -> Scanning (or ScanJump just below)
-
-      // Without any frame duration the scan cannot be planned (every step divides by it):
-      // treat the video as needing no scan and read it to its end from there.
-      bool scanNeeded = FrameDuration > 0;
-      if (scanNeeded) {
-        const int64_t frames = (Duration - FirstSampleTime) / FrameDuration;
-        const int64_t wanted = std::min(frames, kScanParts);
-        size_t cached = 0;
-        bool hasSpace = false;
-        {
-          // The record counts, not the caches' GetSize; read under the manager's lock.
-          Concurrency::critical_section::scoped_lock cacheLock(CacheManager->Lock);
-          cached = CacheManager->MemoryCache->Frames.size() + CacheManager->StorageCache->Frames.size();
-          hasSpace = CacheManager->StorageCache->HasSpace;
-        }
-        scanNeeded = hasSpace && static_cast<int64_t>(cached) < wanted - kCachedMargin;
-      }
-      if (!scanNeeded) {
-        // Opening -> ScanJump: flush; the flush completion seeks to the end and the scan ends
-        // there. ScanBurst now holds a time, so later scan targets lie beyond the end and any
-        // samples still delivered are read on without jumps.
-        State = DecoderState::ScanJump;
-        PreviousReaderPosition = ReaderPosition;
-        ReaderPosition = Duration;
-        ScanBurst = Duration;
-        ThrowIfFailed(FlushIfIdle());
-      } else {
-        PlanScan(Duration - FirstSampleTime);
-      }
-      break;
-    }
-    case DecoderState::Scanning:
-      CacheManager->SetPosition(RequestedPosition);
-      CacheManager->AddFrame(sample, timestamp, duration);
-      if (Listener) Listener->OnInitializationProgressChanged(static_cast<double>(ReaderPosition) / static_cast<double>(Duration));
-      ScanNext();
-      break;
-    case DecoderState::ScanJump:
-      // The first sample after a scan jump is not cached.
-      if (ScanTarget < Duration) {
-        if (timestamp <= PreviousReaderPosition) {
-          // The seek landed at or before where the reader had been: the key frames are sparser
-          // than the scan step.
-          ScanStep *= 2;
-          --ScanIndex;
-        }
-        ScanPoint = timestamp;
-        ScanTarget = ScanBurst * FrameDuration + timestamp;
-        if (ScanTarget >= Duration - kSecond) ScanTarget = Duration;
-      }
-      State = DecoderState::Scanning;  // ScanJump -> Scanning
-      ScanNext();
-      break;
-    case DecoderState::CachingJump:
-      RangeStart = std::min(RangeStart, timestamp);
-      [[fallthrough]];
-    case DecoderState::Caching: {
-      const bool added = CacheManager->AddFrame(sample, timestamp, duration);
-      if (added && Listener) Listener->OnFrameCached(timestamp - FirstSampleTime);
-      if (!ServePendingRequest()) {
-        ShowPosition(RequestedPosition);
-        ContinueCaching(true);
-      }
-      break;
-    }
-    case DecoderState::Ready:
-    case DecoderState::Closed:
-    case DecoderState::Failed:
-      break;  // dropped; no read is issued
+  const int64_t span = Timeline.Duration - Timeline.FirstSampleTime;
+  if (ScanPlan::IsNeeded(span, FrameDuration, CacheManager->GetCachedFrameCount(), CacheManager->StorageHasSpace())) {
+    Scan.Plan(Timeline.FirstSampleTime, span, FrameDuration, Driver.ReaderPosition);
+    ScanNext();
+    return;
   }
+  // Opening -> ScanJump: flush; the flush completion seeks to the end and the scan ends there.
+  State = DecoderState::ScanJump;
+  Driver.PreviousReaderPosition = Driver.ReaderPosition;
+  Driver.ReaderPosition = Timeline.Duration;
+  Scan.SkipToEnd(Timeline.Duration);
+  ThrowIfFailed(Driver.FlushIfIdle());
 }
 
-void VideoDecoder::PlanScan(int64_t span) {
-  const double fps = static_cast<double>(10'000'000 / FrameDuration);
-  const int64_t k = std::max<int64_t>(1, static_cast<int64_t>(std::log10(static_cast<double>(span) / static_cast<double>(FrameDuration))));
-  ScanStep = (span / kScanParts) * k;
-  ScanBurst = static_cast<int64_t>(fps / kBurstDivisor);
-  // Long videos: halve the step (more points) while shrinking the bursts, as long as the points
-  // stay far apart.
-  double halfFrames = static_cast<double>(ScanStep / FrameDuration) * 0.5;
-  while (halfFrames >= kMaxHalfFramesBetweenPoints) {
-    const int64_t q = ScanBurst / k;
-    if (q <= 0) break;
-    ScanStep /= 2;
-    ScanBurst = q;
-    halfFrames *= 0.5;
+void VideoDecoder::OnScanningSample(int64_t timestamp, ComPtr<IMFSample>& sample, int64_t duration) {
+  CacheManager->SetPosition(Window.RequestedPosition);
+  CacheManager->AddFrame(sample, timestamp, duration);
+  if (Listener) {
+    Listener->OnInitializationProgressChanged(static_cast<double>(Driver.ReaderPosition) /
+                                              static_cast<double>(Timeline.Duration));
   }
-  ScanPoint = FirstSampleTime - ScanStep;
-  ScanTarget = ReaderPosition;
-  ScanIndex = -1;
+  ScanNext();
+}
+
+// The first sample after a scan jump; it is not cached.
+void VideoDecoder::OnScanJumpSample(int64_t timestamp) {
+  Scan.Landed(timestamp, Driver.PreviousReaderPosition, FrameDuration, Timeline.Duration);
+  State = DecoderState::Scanning;  // ScanJump -> Scanning
   ScanNext();
 }
 
 void VideoDecoder::ScanNext() {
-  // Still inside the current burst, or past the end: read on.
-  if (ReaderPosition < ScanTarget || ReaderPosition >= Duration || FrameDuration <= 0 || ScanStep <= 0) {
-    ThrowIfFailed(ReadNext());
+  assert(Lock.is_held_by_current_thread());
+  VideoDecoderCacheManager& caches = *CacheManager;
+  const ScanPlan::Move move =
+      Scan.Next(Driver.ReaderPosition, Timeline.FirstSampleTime, Timeline.Duration, FrameDuration, [&caches](int64_t p) {
+        // Over the frames already cached from p on.
+        for (int64_t next = caches.GetNextFrameTime(p); next >= 0; next = caches.GetNextFrameTime(p)) p = next;
+        return p;
+      });
+  if (!move.jump) {
+    ThrowIfFailed(Driver.ReadNext());
     return;
   }
-  int64_t p = ReaderPosition;
-  do {
-    ++ScanIndex;
-    ScanPoint = std::min(FirstSampleTime + ScanStep * ScanIndex, Duration.load());
-    ScanTarget = ScanPoint + FrameDuration * ScanBurst;
-    p = std::max(ScanPoint, p);
-    // Skip frames already cached from this point on.
-    for (int64_t next = CacheManager->GetNextFrameTime(p); next >= 0; next = CacheManager->GetNextFrameTime(p)) p = next;
-    // Once the points have reached the end there is nothing left to jump to (a burst of zero
-    // frames, at fewer than three frames per second, never leaves a point uncached).
-    if (!(p < ScanTarget) && ScanPoint >= Duration) {
-      ThrowIfFailed(ReadNext());
-      return;
-    }
-  } while (!(p < ScanTarget));
-
-  if ((ScanPoint - ReaderPosition) / FrameDuration > ScanBurst / 2) {
-    State = DecoderState::ScanJump;  // Scanning -> ScanJump
-    PreviousReaderPosition = ReaderPosition;
-    ReaderPosition = p;
-    ThrowIfFailed(FlushIfIdle());
-  } else {
-    // The next point is close enough to read on to it.
-    ThrowIfFailed(ReadNext());
-  }
+  State = DecoderState::ScanJump;  // Scanning -> ScanJump
+  Driver.PreviousReaderPosition = Driver.ReaderPosition;
+  Driver.ReaderPosition = move.target;
+  ThrowIfFailed(Driver.FlushIfIdle());
 }
 
-void VideoDecoder::OnEndOfStream() {
-  switch (State.load()) {
-    case DecoderState::Ready:
-    case DecoderState::CachingJump:
-    case DecoderState::Caching:
-    case DecoderState::Failed:
-      EndOfStream = true;
-      State = DecoderState::Ready;  // -> Ready, then on
-      if (!ServePendingRequest()) {
-        ShowPosition(RequestedPosition);
-        CompleteCaching(true);
-      }
-      break;
-    case DecoderState::Opening:
-    case DecoderState::Scanning:
-    case DecoderState::ScanJump:
-      if (FirstSampleTime == kNoSampleYet) {
-        EndScanWithoutSamples();
-        break;
-      }
-      // The scan ends at the end of the stream.
-      Initialized = true;
-      State = DecoderState::Ready;  // scanning -> Ready, Initialized
-      Duration = std::min(ReaderPosition, Duration.load());
-      CacheManager->SetPosition(FirstSampleTime);
-      RangeStart = RangeEnd = ReadLimit = CacheManager->GetCurrentFrameTime();
-      NotifyInitialized();
-      break;
-    case DecoderState::Closed:
-      break;
-  }
-}
-
-void VideoDecoder::OnOtherFlags(DWORD flags) {
-  if ((flags & MF_SOURCE_READERF_STREAMTICK) != 0) {
-    ThrowIfFailed(ReadNext());
-  } else if ((flags & MF_SOURCE_READERF_ERROR) != 0) {
-    const DecoderState state = State;
-    if (state == DecoderState::Opening || state == DecoderState::Scanning || state == DecoderState::ScanJump) {
-      Initialized = false;
-    }
-    State = DecoderState::Failed;  // any -> Failed: the reader reported an error
-    if (Listener) Listener->OnError(1);
-  } else {
-    // A read that ended with neither sample, end of stream, tick nor error.
-    if (Listener) Listener->OnError(0);
-  }
-}
-
-// A request parked while the read was outstanding is taken up now; false when there was none.
-bool VideoDecoder::ServePendingRequest() {
-  if (!PendingRequest) return false;
-  PendingRequest = false;
-  UpdateReaderPosition(RequestedPosition, true);
-  ShowPosition(RequestedPosition);
-  return true;
-}
-
-void VideoDecoder::NotifyInitialized() {
-  if (!Listener) return;
-  Listener->OnInitializationProgressChanged(1.0);
-  Listener->OnDecoderInitialized();
-  Listener->OnPositionHasChanged(0);
-  Listener->OnFrameCached(0);
+// The scan is over: the decoder is Initialized and Ready, and `duration` is from now on the last
+// time a position can take.
+void VideoDecoder::EndScan(int64_t duration) {
+  assert(Lock.is_held_by_current_thread());
+  Initialized = true;
+  State = DecoderState::Ready;  // scanning -> Ready, Initialized
+  Timeline.Duration = duration;
 }
 
 // The scan could not reach a single sample (the seek to the start failed twice, or the stream
 // ended at once). Every time would be computed from sentinels, so the decoder stays loaded but
 // not initialized, and says so.
 void VideoDecoder::EndScanWithoutSamples() {
+  assert(Lock.is_held_by_current_thread());
   State = DecoderState::Ready;
   Initialized = false;
   if (Listener) Listener->OnError(0);
+}
+
+void VideoDecoder::NotifyInitialized() {
+  assert(Lock.is_held_by_current_thread());
+  if (!Listener) return;
+  Listener->OnInitializationProgressChanged(1.0);
+  Listener->OnDecoderInitialized();
+  Listener->OnPositionHasChanged(0);
+  Listener->OnFrameCached(0);
 }
 
 }  // namespace korvane

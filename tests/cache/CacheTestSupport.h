@@ -3,11 +3,13 @@
 // chosen free-space figure, and folder listings.
 #pragma once
 
+#include "cache/VideoDecoderCacheManager.h"
 #include "platform/com/ComPtr.h"
 #include "platform/d3d11/D3D11.h"
 #include "platform/d3d11/DeviceDiagnostics.h"
 #include "platform/mf/Mfapi.h"
 #include "platform/win32/FileApi.h"
+#include "support/TextureReadback.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +20,40 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
+namespace korvane {
+
+// Reads a cache manager's internals for the tests, each under the manager's Lock.
+class VideoDecoderCacheManagerTestAccess {
+ public:
+  static std::vector<int64_t> MemoryTimes(VideoDecoderCacheManager& m) { return Times(m, *m.MemoryCache); }
+  static std::vector<int64_t> StorageTimes(VideoDecoderCacheManager& m) { return Times(m, *m.StorageCache); }
+  static size_t PoolSize(VideoDecoderCacheManager& m) {
+    std::lock_guard lock(m.Lock);
+    return m.TexturePool.size();
+  }
+  static D3D11_TEXTURE2D_DESC FrameTextureDesc(VideoDecoderCacheManager& m) {
+    std::lock_guard lock(m.Lock);
+    return m.FrameTextureDesc;
+  }
+
+ private:
+  static std::vector<int64_t> Times(VideoDecoderCacheManager& m, const VideoDecoderCacheBase& cache) {
+    std::lock_guard lock(m.Lock);
+    std::vector<int64_t> times;
+    for (const CachedFrame& f : cache.Frames) times.push_back(f.Time);
+    return times;
+  }
+};
+
+}  // namespace korvane
+
 namespace korvane::cache::test {
+
+using korvane::test::PictureRowBytes;
+using korvane::test::PictureRows;
 
 struct TestDevice {
   ComPtr<ID3D11Device> device;
@@ -38,46 +71,41 @@ inline TestDevice MakeDevice() {
   return d;
 }
 
-// The packed NV12 bytes of a width × height picture (luma rows, then interleaved chroma rows):
-// every byte depends on its position and on `seed`, so two frames never look alike.
-inline std::vector<uint8_t> Nv12Picture(UINT width, UINT height, int seed) {
-  const UINT rows = height + height / 2;
-  std::vector<uint8_t> bytes(static_cast<size_t>(width) * rows);
+// The packed bytes of a width × height picture: every byte depends on its position and on
+// `seed`, so two frames never look alike.
+inline std::vector<uint8_t> Picture(DXGI_FORMAT format, UINT width, UINT height, int seed) {
+  const UINT rows = PictureRows(format, height);
+  const UINT rowBytes = PictureRowBytes(format, width);
+  std::vector<uint8_t> bytes(static_cast<size_t>(rowBytes) * rows);
   for (UINT row = 0; row < rows; ++row)
-    for (UINT col = 0; col < width; ++col)
-      bytes[static_cast<size_t>(row) * width + col] = static_cast<uint8_t>(row * 13 + col * 7 + seed * 31 + 1);
+    for (UINT col = 0; col < rowBytes; ++col)
+      bytes[static_cast<size_t>(row) * rowBytes + col] = static_cast<uint8_t>(row * 13 + col * 7 + seed * 31 + 1);
   return bytes;
 }
+inline std::vector<uint8_t> Nv12Picture(UINT width, UINT height, int seed) {
+  return Picture(DXGI_FORMAT_NV12, width, height, seed);
+}
 
-// A frame texture as the decoder's cache textures are: NV12, default usage, shader resource.
-inline ComPtr<ID3D11Texture2D> MakeFrameTexture(const TestDevice& d, UINT width, UINT height, int seed) {
-  const std::vector<uint8_t> picture = Nv12Picture(width, height, seed);
-  D3D11_TEXTURE2D_DESC desc{width, height, 1, 1, DXGI_FORMAT_NV12, {1, 0}, D3D11_USAGE_DEFAULT,
+// A frame texture as the decoder's cache textures are: default usage, shader resource.
+inline ComPtr<ID3D11Texture2D> MakeFrameTexture(const TestDevice& d, UINT width, UINT height, int seed,
+                                                DXGI_FORMAT format = DXGI_FORMAT_NV12) {
+  const std::vector<uint8_t> picture = Picture(format, width, height, seed);
+  D3D11_TEXTURE2D_DESC desc{width, height, 1, 1, format, {1, 0}, D3D11_USAGE_DEFAULT,
                             D3D11_BIND_SHADER_RESOURCE, 0, 0};
-  D3D11_SUBRESOURCE_DATA data{picture.data(), width, 0};
+  D3D11_SUBRESOURCE_DATA data{picture.data(), PictureRowBytes(format, width), 0};
   ComPtr<ID3D11Texture2D> texture;
   EXPECT_EQ(S_OK, d.device->CreateTexture2D(&desc, &data, &texture));
   return texture;
 }
 
-// The packed NV12 bytes of `texture`, read through a staging copy and Map.
+// "320x240", for parameterised tests over picture sizes.
+inline std::string SizeName(const ::testing::TestParamInfo<std::tuple<UINT, UINT>>& info) {
+  return std::to_string(std::get<0>(info.param)) + "x" + std::to_string(std::get<1>(info.param));
+}
+
+// The packed bytes of `texture`.
 inline std::vector<uint8_t> ReadPicture(const TestDevice& d, ID3D11Texture2D* texture) {
-  D3D11_TEXTURE2D_DESC desc{};
-  texture->GetDesc(&desc);
-  D3D11_TEXTURE2D_DESC stagingDesc{desc.Width, desc.Height, 1, 1, DXGI_FORMAT_NV12, {1, 0}, D3D11_USAGE_STAGING,
-                                   0, D3D11_CPU_ACCESS_READ, 0};
-  ComPtr<ID3D11Texture2D> staging;
-  EXPECT_EQ(S_OK, d.device->CreateTexture2D(&stagingDesc, nullptr, &staging));
-  d.context->CopySubresourceRegion(staging.Get(), 0, 0, 0, 0, texture, 0, nullptr);
-  D3D11_MAPPED_SUBRESOURCE mapped{};
-  std::vector<uint8_t> packed;
-  if (d.context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped) != S_OK) return packed;  // no match, fails
-  for (UINT row = 0; row < desc.Height + desc.Height / 2; ++row) {
-    const auto* line = static_cast<const uint8_t*>(mapped.pData) + static_cast<size_t>(row) * mapped.RowPitch;
-    packed.insert(packed.end(), line, line + desc.Width);
-  }
-  d.context->Unmap(staging.Get(), 0);
-  return packed;
+  return korvane::test::ReadTexture(d.device.Get(), texture).Packed();
 }
 
 // A sample holding `texture` in a DXGI buffer, as the source reader delivers frames.

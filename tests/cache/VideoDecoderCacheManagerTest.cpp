@@ -41,26 +41,16 @@ class VideoDecoderCacheManagerTest : public ::testing::Test {
     ComPtr<IMFSample> sample = Sample(seed);
     return manager_->AddFrame(sample, time, duration);
   }
-  template <class Cache>
-  std::vector<int64_t> TimesIn(const Cache& cache) {
-    std::lock_guard lock(manager_->Lock);
-    std::vector<int64_t> times;
-    for (const CachedFrame& f : cache->Frames) times.push_back(f.Time);
-    return times;
-  }
-  std::vector<int64_t> MemoryTimes() { return TimesIn(manager_->MemoryCache); }
-  std::vector<int64_t> StorageTimes() { return TimesIn(manager_->StorageCache); }
-  size_t PoolSize() {
-    std::lock_guard lock(manager_->Lock);
-    return manager_->TexturePool.size();
-  }
+  std::vector<int64_t> MemoryTimes() { return VideoDecoderCacheManagerTestAccess::MemoryTimes(*manager_); }
+  std::vector<int64_t> StorageTimes() { return VideoDecoderCacheManagerTestAccess::StorageTimes(*manager_); }
+  size_t PoolSize() { return VideoDecoderCacheManagerTestAccess::PoolSize(*manager_); }
   std::string FramePath(int64_t time, int64_t duration = 333'333) const {
     return folder_ + "/" + std::to_string(time) + "_" + std::to_string(duration) + "_0.tmp";
   }
 
   TestDevice d_ = MakeDevice();
   TempFolder temp_{"korvane-manager"};
-  std::string folder_ = temp_.Path() + "cache";
+  std::string folder_ = temp_.Path("cache");
   ScopedFreeSpace space_{kPlentyOfSpace};
   UINT width_ = 64;
   UINT height_ = 32;
@@ -82,7 +72,12 @@ INSTANTIATE_TEST_SUITE_P(Bounds, MemoryWindowTest,
                          ::testing::Values(std::tuple<int64_t, bool>{1'000'000, true},
                                            std::tuple<int64_t, bool>{1'000'001, false},
                                            std::tuple<int64_t, bool>{-1'000'000, true},
-                                           std::tuple<int64_t, bool>{-1'000'001, false}));
+                                           std::tuple<int64_t, bool>{-1'000'001, false}),
+                         [](const auto& info) {
+                           const int64_t time = std::get<0>(info.param);
+                           return (time < 0 ? "Minus" : "") + std::to_string(time < 0 ? -time : time) +
+                                  (std::get<1>(info.param) ? "_InMemory" : "_OnDisk");
+                         });
 
 TEST_F(VideoDecoderCacheManagerTest, AddFrame_SameTimeTwice_ReturnsFalseWithoutTouchingPool) {
   ASSERT_TRUE(AddFrame(-1'000'000));
@@ -102,8 +97,7 @@ TEST_F(VideoDecoderCacheManagerTest, AddFrame_FirstSampleGoesToDisk_CapturesDesc
   width_ = 322;
   height_ = 180;
   ASSERT_TRUE(AddFrame(5'000'000));
-  std::lock_guard lock(manager_->Lock);
-  const D3D11_TEXTURE2D_DESC& desc = manager_->FrameTextureDesc;
+  const D3D11_TEXTURE2D_DESC desc = VideoDecoderCacheManagerTestAccess::FrameTextureDesc(*manager_);
   EXPECT_EQ((std::tuple<UINT, UINT, DXGI_FORMAT, UINT, UINT, D3D11_USAGE, UINT>{322, 180, DXGI_FORMAT_NV12, 1,
                                                                                 D3D11_BIND_SHADER_RESOURCE,
                                                                                 D3D11_USAGE_DEFAULT,
@@ -186,6 +180,19 @@ TEST_F(VideoDecoderCacheManagerTest, GetFrame_OnlyOnDisk_LoadsIntoMemoryWithoutT
   EXPECT_EQ(frame.Get(), manager_->GetFrame(5'100'000).Get()) << "now answered from memory";
 }
 
+TEST_F(VideoDecoderCacheManagerTest, SetPosition_EvictsAFrameStillHeld_ItsTextureIsNeverReused) {
+  ASSERT_TRUE(AddFrame(0, 333'333, 1));
+  ComPtr<ID3D11Texture2D> held = manager_->GetFrame(0);
+  ASSERT_TRUE(held);
+  manager_->SetPosition(5'000'000);
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(AddFrame(5'000'000 + i * 333'333, 333'333, 2 + i));
+  ASSERT_TRUE(manager_->SetPosition(5'000'000));
+  ASSERT_EQ((std::vector<int64_t>{5'000'000, 5'333'333, 5'666'666}), MemoryTimes()) << "frame 0 was evicted";
+  EXPECT_EQ(0u, PoolSize()) << "a texture someone holds is let go, not pooled";
+  ASSERT_TRUE(AddFrame(6'000'000, 333'333, 9)) << "copied into a new texture";
+  EXPECT_EQ(Nv12Picture(width_, height_, 1), ReadPicture(d_, held.Get()));
+}
+
 TEST_F(VideoDecoderCacheManagerTest, GetCachedRangeEnd_SplitAcrossCaches_LongerSingleRun) {
   for (int64_t t : {0, 333'333, 666'666}) ASSERT_TRUE(AddFrame(t));
   ASSERT_TRUE(AddFrame(1'000'001)) << "continues the run, but on disk";
@@ -215,7 +222,8 @@ TEST_P(ManagerRoundTripTest, SetPosition_MemoryToDiskToMemory_ByteIdentical) {
 // 320 is a multiple of the 64-byte pitch alignment; 322 and 130 are not.
 INSTANTIATE_TEST_SUITE_P(Sizes, ManagerRoundTripTest,
                          ::testing::Values(std::tuple<UINT, UINT>{320, 240}, std::tuple<UINT, UINT>{322, 180},
-                                           std::tuple<UINT, UINT>{130, 66}));
+                                           std::tuple<UINT, UINT>{130, 66}),
+                         SizeName);
 
 TEST_F(VideoDecoderCacheManagerTest, AddFrameAndSetPosition_10000Cycles_TexturesReused) {
   width_ = 16;

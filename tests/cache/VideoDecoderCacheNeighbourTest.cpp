@@ -40,7 +40,7 @@ class NeighbourAcrossCachesTest : public ::testing::TestWithParam<NeighbourCase>
   korvane::test::TempFolder temp_{"korvane-neighbour"};
   ScopedFreeSpace space_{kPlentyOfSpace};
   std::shared_ptr<VideoDecoderCacheManager> manager_ =
-      std::make_shared<VideoDecoderCacheManager>(d_.device, d_.context, Platform::String(temp_.Path() + "cache"));
+      std::make_shared<VideoDecoderCacheManager>(d_.device, d_.context, Platform::String(temp_.Path("cache")));
 };
 
 TEST_P(NeighbourAcrossCachesTest, NextAndPreviousFrameTime_JoinTheCaches) {

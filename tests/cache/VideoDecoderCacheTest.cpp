@@ -80,7 +80,11 @@ INSTANTIATE_TEST_SUITE_P(Bounds, RemoveTest,
                                            RemoveCase{true, 0, {}},
                                            RemoveCase{false, 333'333, {999'999, 666'666}},
                                            RemoveCase{false, 333'332, {999'999, 666'666, 333'333}},
-                                           RemoveCase{false, 999'999, {}}));
+                                           RemoveCase{false, 999'999, {}}),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param) ? "RemoveBefore" : "RemoveAfter") +
+                                  std::to_string(std::get<1>(info.param));
+                         });
 
 TEST_F(VideoDecoderCacheTest, Destructor_DropsFramesWithoutEviction) {
   int calls = 0;

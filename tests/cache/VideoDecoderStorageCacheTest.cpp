@@ -42,7 +42,7 @@ class StorageCacheTest : public ::testing::Test {
 
   TestDevice d_ = MakeDevice();
   korvane::test::TempFolder temp_{"korvane-storage"};
-  std::string folder_ = temp_.Path() + "cache";  // as a client gives it: no trailing separator
+  std::string folder_ = temp_.Path("cache");  // as a client gives it: no trailing separator
   ScopedFreeSpace space_{kPlentyOfSpace};
 };
 
@@ -69,7 +69,11 @@ TEST_P(FreeSpaceTest, Add_FreeSpaceAtConstruction_DecidesForGood) {
 
 INSTANTIATE_TEST_SUITE_P(Boundary, FreeSpaceTest,
                          ::testing::Values(std::tuple<uint64_t, bool>{1'073'741'823, false},
-                                           std::tuple<uint64_t, bool>{1'073'741'824, true}));
+                                           std::tuple<uint64_t, bool>{1'073'741'824, true}),
+                         [](const auto& info) {
+                           return std::to_string(std::get<0>(info.param)) + "BytesFree" +
+                                  (std::get<1>(info.param) ? "_Stores" : "_Refuses");
+                         });
 
 TEST_F(StorageCacheTest, Add_1080pFrames_First169StoredThenRefusedForGood) {
   auto cache = MakeCache(folder_);
@@ -123,7 +127,28 @@ TEST_P(RoundTripTest, LoadFrame_StoredFrame_ByteIdentical) {
 // 320 and 1920 are multiples of the 64-byte pitch alignment; 322 and 2 are not.
 INSTANTIATE_TEST_SUITE_P(Sizes, RoundTripTest,
                          ::testing::Values(std::tuple<UINT, UINT>{320, 240}, std::tuple<UINT, UINT>{322, 180},
-                                           std::tuple<UINT, UINT>{2, 2}, std::tuple<UINT, UINT>{1920, 1080}));
+                                           std::tuple<UINT, UINT>{2, 2}, std::tuple<UINT, UINT>{1920, 1080}),
+                         SizeName);
+
+TEST_F(StorageCacheTest, AddAndLoad_Bgra32Frames_StoredRawSizedFromTheFirstFrame) {
+  auto cache = MakeCache(folder_);
+  ComPtr<ID3D11Texture2D> texture = MakeFrameTexture(d_, 130, 66, 7, DXGI_FORMAT_B8G8R8A8_UNORM);
+  ASSERT_TRUE(cache->Add(texture, 0, 333'333, false));
+  EXPECT_EQ(130u * 66u * 4u, cache->FrameByteSize);
+  EXPECT_EQ(576u * 66u, fs::file_size(FramePath(0))) << "the mapped rows: 520 bytes padded to a 576-byte pitch";
+  EXPECT_EQ((std::vector<uint8_t>{130, 0, 0, 0, 66, 0, 0, 0}), ReadFileBytes(folder_ + "/precache.data"));
+
+  ComPtr<ID3D11Texture2D> target = MakeFrameTexture(d_, 130, 66, 99, DXGI_FORMAT_B8G8R8A8_UNORM);
+  int64_t time = 0, duration = 0;
+  bool flag = true;
+  ASSERT_TRUE(cache->LoadFrame(0, target, time, duration, flag));
+  EXPECT_EQ(Picture(DXGI_FORMAT_B8G8R8A8_UNORM, 130, 66, 7), ReadPicture(d_, target.Get()));
+
+  // Every later frame must be what the first one was.
+  EXPECT_THROW(Store(*cache, 1'000'000, 130, 66, 1), Platform::InvalidArgumentException) << "NV12 after B8G8R8A8";
+  ComPtr<ID3D11Texture2D> nv12 = MakeFrameTexture(d_, 130, 66, 1);
+  EXPECT_THROW(cache->LoadFrame(0, nv12, time, duration, flag), Platform::InvalidArgumentException);
+}
 
 TEST_F(StorageCacheTest, LoadFrame_NoRecordOrFileDeleted_ReturnsFalseAndDropsRecord) {
   auto cache = MakeCache(folder_);
@@ -197,6 +222,24 @@ TEST_F(StorageCacheTest, ClearAndDestroy_FilesStayOnDisk) {
 }
 
 using PathCase = std::tuple<std::string, bool>;
+
+// A test name spelling out a path: "/tmp/.." is SlashtmpSlashDotDot, "" is Empty.
+std::string PathName(const std::string& path) {
+  if (path.empty()) return "Empty";
+  std::string name;
+  for (char c : path) {
+    if (c == '/') {
+      name += "Slash";
+    } else if (c == '.') {
+      name += "Dot";
+    } else if (c == '\0') {
+      name += "Nul";
+    } else {
+      name += c;
+    }
+  }
+  return name;
+}
 class FolderPathTest : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(FolderPathTest, IsOwnableFolderPath_JudgesText) {
@@ -210,7 +253,10 @@ INSTANTIATE_TEST_SUITE_P(Paths, FolderPathTest,
                                            PathCase{".", false}, PathCase{"a/..", false}, PathCase{"../..", false},
                                            PathCase{std::string("/tmp/x\0y", 8), false}, PathCase{"/tmp/c", true},
                                            PathCase{"/tmp/c/", true}, PathCase{"c", true}, PathCase{"../c", true},
-                                           PathCase{"/a/../b", true}));
+                                           PathCase{"/a/../b", true}),
+                         [](const auto& info) {
+                           return PathName(std::get<0>(info.param)) + (std::get<1>(info.param) ? "_Ownable" : "_Refused");
+                         });
 
 class RefusedFolderTest : public StorageCacheTest, public ::testing::WithParamInterface<std::string> {};
 
@@ -224,7 +270,8 @@ TEST_P(RefusedFolderTest, Construct_RootOrEmptyPath_TouchesNothingAndNeverWrites
   EXPECT_FALSE(fs::exists("/0_333333_0.tmp"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, RefusedFolderTest, ::testing::Values(std::string(""), std::string("/")));
+INSTANTIATE_TEST_SUITE_P(Paths, RefusedFolderTest, ::testing::Values(std::string(""), std::string("/")),
+                         [](const auto& info) { return PathName(info.param); });
 
 }  // namespace
 }  // namespace korvane::cache::test

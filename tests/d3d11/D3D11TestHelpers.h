@@ -6,6 +6,7 @@
 #include "platform/com/ComPtr.h"
 #include "platform/d3d11/D3D11.h"
 #include "platform/d3d11/DeviceDiagnostics.h"
+#include "support/TextureReadback.h"
 
 #include <gtest/gtest.h>
 
@@ -78,22 +79,9 @@ struct ReadBack {
 };
 
 inline ReadBack Read(const DeviceAndContext& d, ID3D11Texture2D* texture) {
-  D3D11_TEXTURE2D_DESC desc;
-  texture->GetDesc(&desc);
-  D3D11_TEXTURE2D_DESC stagingDesc = Desc(desc.Format, desc.Width, desc.Height, D3D11_USAGE_STAGING);
-  ComPtr<ID3D11Texture2D> staging;
-  EXPECT_EQ(S_OK, d.device->CreateTexture2D(&stagingDesc, nullptr, &staging));
-  d.context->CopySubresourceRegion(staging.Get(), 0, 0, 0, 0, texture, 0, nullptr);
-  D3D11_MAPPED_SUBRESOURCE mapped{};
-  ReadBack result;
-  EXPECT_EQ(S_OK, d.context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped));
-  if (mapped.pData == nullptr) return result;
-  result.rowPitch = mapped.RowPitch;
-  result.depthPitch = mapped.DepthPitch;
-  const auto* data = static_cast<const uint8_t*>(mapped.pData);
-  result.packed = Packed(std::vector<uint8_t>(data, data + mapped.DepthPitch), desc, mapped.RowPitch);
-  d.context->Unmap(staging.Get(), 0);
-  return result;
+  const korvane::test::TextureBytes read = korvane::test::ReadTexture(d.device.Get(), texture);
+  EXPECT_FALSE(read.bytes.empty()) << "the texture could not be read back";
+  return {read.Packed(), read.rowPitch, read.depthPitch};
 }
 
 }  // namespace korvane::d3d11::test

@@ -7,10 +7,11 @@
 #include "decoder/VideoDecoder.h"
 #include "platform/d3d11/D3D11.h"
 #include "platform/mf/Mfapi.h"
-#include "platform/mf/ScriptedMediaSource.h"
 #include "platform/win32/FileApi.h"
 #include "platform/winrt/Async.h"
+#include "support/ScriptedMediaSource.h"
 #include "support/TempFolder.h"
+#include "support/TextureReadback.h"
 #include "toolkit/GraphicsDevice.h"
 
 #include <gtest/gtest.h>
@@ -19,12 +20,15 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvane {
 
-// Reads the decoder's private members; every read takes the decoder's Lock.
+// Reads the decoder's private members for the tests; every read of Lock-guarded state takes
+// the decoder's Lock.
 class VideoDecoderTestAccess {
  public:
   template <class F>
@@ -32,15 +36,23 @@ class VideoDecoderTestAccess {
     Concurrency::critical_section::scoped_lock lock(decoder.Lock);
     return f(decoder);
   }
-  static int64_t ScanStep(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.ScanStep; }); }
-  static int64_t ScanBurst(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.ScanBurst; }); }
-  static int64_t Duration(VideoDecoder& d) { return d.Duration.load(); }
-  static int64_t FrameDuration(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.FrameDuration; }); }
-  static bool Loaded(VideoDecoder& d) { return d.Loaded.load(); }
-  static HRESULT SeekAndRead(VideoDecoder& d, int64_t position, bool flushOnFail, bool clamp) {
-    return Locked(d, [&](VideoDecoder& x) { return x.SeekAndRead(position, flushOnFail, clamp); });
+  static DecoderState State(VideoDecoder& d) { return d.State.load(); }
+  static std::shared_ptr<VideoDecoderCacheManager> CacheManager(VideoDecoder& d) {
+    return Locked(d, [](VideoDecoder& x) { return x.CacheManager; });
   }
-  static void SetFirstSampleTime(VideoDecoder& d, int64_t t) { d.FirstSampleTime = t; }
+  static uint32_t Width(VideoDecoder& d) { return d.Width.load(); }
+  static uint32_t Height(VideoDecoder& d) { return d.Height.load(); }
+  static std::pair<uint32_t, uint32_t> PixelAspect(VideoDecoder& d) {
+    return {d.PixelAspectNumerator.load(), d.PixelAspectDenominator.load()};
+  }
+  static std::pair<uint32_t, uint32_t> FrameRate(VideoDecoder& d) {
+    return {d.FrameRateNumerator.load(), d.FrameRateDenominator.load()};
+  }
+  static int64_t ScanStep(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.Scan.ScanStep; }); }
+  static int64_t ScanBurst(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.Scan.ScanBurst; }); }
+  static HRESULT SeekAndRead(VideoDecoder& d, int64_t position, OnSeekFailure onFailure) {
+    return Locked(d, [&](VideoDecoder& x) { return x.Driver.SeekAndRead(position, onFailure, Clamping::None); });
+  }
   static ComPtr<ID3D11DeviceContext> Context(VideoDecoder& d) {
     return Locked(d, [](VideoDecoder& x) { return x.Context; });
   }
@@ -51,35 +63,6 @@ class VideoDecoderTestAccess {
 namespace korvane::test {
 
 constexpr auto kWaitBound = std::chrono::seconds(60);
-
-// A CPU copy of a texture's bytes (through a staging copy and Map), with its row pitch.
-struct TextureBytes {
-  std::vector<uint8_t> bytes;
-  UINT rowPitch = 0;
-  D3D11_TEXTURE2D_DESC desc{};
-};
-
-inline TextureBytes ReadTexture(ID3D11Device* device, ID3D11Texture2D* texture) {
-  TextureBytes result;
-  texture->GetDesc(&result.desc);
-  D3D11_TEXTURE2D_DESC desc = result.desc;
-  desc.Usage = D3D11_USAGE_STAGING;
-  desc.BindFlags = 0;
-  desc.MiscFlags = 0;
-  desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-  ComPtr<ID3D11Texture2D> staging;
-  EXPECT_EQ(S_OK, device->CreateTexture2D(&desc, nullptr, &staging));
-  ComPtr<ID3D11DeviceContext> context;
-  device->GetImmediateContext(&context);
-  context->CopySubresourceRegion(staging.Get(), 0, 0, 0, 0, texture, 0, nullptr);
-  D3D11_MAPPED_SUBRESOURCE mapped{};
-  EXPECT_EQ(S_OK, context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped));
-  const auto* data = static_cast<const uint8_t*>(mapped.pData);
-  result.bytes.assign(data, data + mapped.DepthPitch);
-  result.rowPitch = mapped.RowPitch;
-  context->Unmap(staging.Get(), 0);
-  return result;
-}
 
 // Records every notification as a line: "progress 0.25", "initialized", "position 200000",
 // "cached 0", "completed 0 1000000", "error 1".
@@ -121,6 +104,22 @@ class RecordingListener final : public IVideoDecoderListener {
       return false;
     });
   }
+  // Waits (bounded) until an event matching any of `lines` has been recorded; returns the first
+  // such event, or "" when none came.
+  std::string WaitForAny(const std::vector<std::string>& lines) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::string found;
+    changed_.wait_for(lock, kWaitBound, [&] {
+      for (const std::string& e : events_)
+        for (const std::string& line : lines)
+          if (Matches(e, line)) {
+            found = e;
+            return true;
+          }
+      return false;
+    });
+    return found;
+  }
   // Waits until the count of matching events reaches `count`.
   bool WaitForCount(const std::string& line, size_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -130,6 +129,22 @@ class RecordingListener final : public IVideoDecoderListener {
         if (Matches(e, line)) ++n;
       return n >= count;
     });
+  }
+  // The next notification matching `line` (as WaitFor matches) blocks the thread making it
+  // (which holds the decoder's Lock) until ReleaseHold.
+  void HoldNext(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold_ = line;
+    holding_ = false;
+  }
+  bool WaitUntilHolding() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kWaitBound, [this] { return holding_; });
+  }
+  void ReleaseHold() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold_.reset();
+    changed_.notify_all();
   }
   size_t Count(const std::string& line) const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -150,15 +165,52 @@ class RecordingListener final : public IVideoDecoderListener {
     return text;
   }
   void Add(std::string line) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    const bool hold = hold_ && Matches(line, *hold_);
     events_.push_back(std::move(line));
+    if (hold) holding_ = true;
     changed_.notify_all();
+    if (hold) changed_.wait_for(lock, kWaitBound, [this] { return !hold_; });
   }
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::string> events_;
   std::vector<double> progress_;
+  std::optional<std::string> hold_;
+  bool holding_ = false;
+};
+
+// Holds the source's reads while closed: a read asked for stays outstanding until Open().
+class ReadGate {
+ public:
+  void Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = false;
+    changed_.notify_all();
+  }
+  // Called by the source at the start of every read.
+  void Pass() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    waiting_ = true;
+    changed_.notify_all();
+    changed_.wait_for(lock, kWaitBound, [this] { return !closed_; });
+    waiting_ = false;
+  }
+  bool WaitUntilHeld() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kWaitBound, [this] { return waiting_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool closed_ = false;
+  bool waiting_ = false;
 };
 
 // A scripted video of `count` frames of `frameDuration`, a key frame every `keyEvery`; frame i

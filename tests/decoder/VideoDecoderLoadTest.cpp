@@ -15,8 +15,8 @@ class VideoDecoderLoad : public DecoderFixture {};
 TEST_F(VideoDecoderLoad, Load_OddNativeSize_OutputKeepsOddSizePerDivisor) {
   mf::ScriptedSource script = ScriptedVideo(10, 400'000, 1, 1919, 1081);
   ASSERT_TRUE(Load(Scripted(script).Get()));
-  EXPECT_EQ(1919u, decoder_->GetWidthForTesting());
-  EXPECT_EQ(1081u, decoder_->GetHeightForTesting());
+  EXPECT_EQ(1919u, VideoDecoderTestAccess::Width(*decoder_));
+  EXPECT_EQ(1081u, VideoDecoderTestAccess::Height(*decoder_));
   EXPECT_EQ(1919u, decoder_->GetOutputWidth());
   EXPECT_EQ(1081u, decoder_->GetOutputHeight());
   EXPECT_EQ(0u, decoder_->GetRotation());
@@ -27,10 +27,8 @@ TEST_F(VideoDecoderLoad, Load_OddNativeSize_OutputKeepsOddSizePerDivisor) {
   decoder_->SetResolutionDivisor(0);  // ignored
   EXPECT_EQ(2u, decoder_->GetResolutionDivisor());
   // No pixel aspect in the type: square pixels.
-  EXPECT_EQ(1u, decoder_->GetPixelAspectNumeratorForTesting());
-  EXPECT_EQ(1u, decoder_->GetPixelAspectDenominatorForTesting());
-  EXPECT_EQ(25u, decoder_->GetFrameRateNumeratorForTesting());
-  EXPECT_EQ(1u, decoder_->GetFrameRateDenominatorForTesting());
+  EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 1}), VideoDecoderTestAccess::PixelAspect(*decoder_));
+  EXPECT_EQ((std::pair<uint32_t, uint32_t>{25, 1}), VideoDecoderTestAccess::FrameRate(*decoder_));
   EXPECT_TRUE(listener_->Events().empty());
 }
 
@@ -40,12 +38,11 @@ TEST_F(VideoDecoderLoad, Load_Rotated90_ExchangesWidthAndHeight) {
   script.info.pixelAspect = mf::Ratio{4, 3};
   ASSERT_TRUE(Load(Scripted(script).Get()));
   EXPECT_EQ(90u, decoder_->GetRotation());
-  EXPECT_EQ(48u, decoder_->GetWidthForTesting());
-  EXPECT_EQ(64u, decoder_->GetHeightForTesting());
+  EXPECT_EQ(48u, VideoDecoderTestAccess::Width(*decoder_));
+  EXPECT_EQ(64u, VideoDecoderTestAccess::Height(*decoder_));
   EXPECT_EQ(48u, decoder_->GetOutputWidth());
   EXPECT_EQ(64u, decoder_->GetOutputHeight());
-  EXPECT_EQ(4u, decoder_->GetPixelAspectNumeratorForTesting());
-  EXPECT_EQ(3u, decoder_->GetPixelAspectDenominatorForTesting());
+  EXPECT_EQ((std::pair<uint32_t, uint32_t>{4, 3}), VideoDecoderTestAccess::PixelAspect(*decoder_));
 }
 
 TEST_F(VideoDecoderLoad, Load_WithoutFrameRate_FailsWithError0) {
@@ -122,14 +119,14 @@ TEST_F(VideoDecoderLoad, Load_PutsTheDeviceInMultithreadProtectedMode) {
   EXPECT_TRUE(multithread->GetMultithreadProtected());
 }
 
-TEST_F(VideoDecoderLoad, Load_EachLoadStartsTheMediaPlatformOnceMore) {
-  // Two loads (the second replaces the first reader), one Close: one start-up is left over.
+TEST_F(VideoDecoderLoad, Load_TwiceThenClose_EveryStartBalanced) {
+  // Each Load starts the media platform once more (the second replaces the first reader); the
+  // one Close balances both.
   while (SUCCEEDED(MFShutdown())) {
   }
   ASSERT_TRUE(Load(Scripted(ScriptedVideo(10)).Get()));
   ASSERT_TRUE(Load(Scripted(ScriptedVideo(10)).Get()));
   decoder_->Close();
-  EXPECT_EQ(S_OK, MFShutdown());
   EXPECT_EQ(MF_E_SHUTDOWN, MFShutdown());
 }
 
@@ -156,7 +153,17 @@ TEST_P(VideoDecoderBadInput, Load_ReturnsFalseAfterError0) {
 
 INSTANTIATE_TEST_SUITE_P(Files, VideoDecoderBadInput,
                          ::testing::Values(BadMediaKind::Empty, BadMediaKind::Text, BadMediaKind::AudioOnly,
-                                           BadMediaKind::TruncatedMp4NoIndex));
+                                           BadMediaKind::TruncatedMp4NoIndex),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case BadMediaKind::Empty: return "Empty";
+                             case BadMediaKind::Text: return "Text";
+                             case BadMediaKind::AudioOnly: return "AudioOnly";
+                             case BadMediaKind::TruncatedMp4: return "TruncatedMp4";
+                             case BadMediaKind::TruncatedMp4NoIndex: return "TruncatedMp4NoIndex";
+                           }
+                           return "Unknown";
+                         });
 
 TEST_F(VideoDecoderLoad, Load_RealFiles_ReportSizeRotationAspectAndRate) {
   struct Expectation {
@@ -173,16 +180,16 @@ TEST_F(VideoDecoderLoad, Load_RealFiles_ReportSizeRotationAspectAndRate) {
     SCOPED_TRACE(TestVideoKindName(e.kind));
     auto decoder = std::make_shared<VideoDecoder>();
     ASSERT_TRUE(decoder->Load(listener_, FileStream(TestVideo(e.kind)).Get(), MFVideoFormat_NV12, graphics_.Get()));
-    EXPECT_EQ(e.width, decoder->GetWidthForTesting());
-    EXPECT_EQ(e.height, decoder->GetHeightForTesting());
+    EXPECT_EQ(e.width, VideoDecoderTestAccess::Width(*decoder));
+    EXPECT_EQ(e.height, VideoDecoderTestAccess::Height(*decoder));
     EXPECT_EQ(e.rotation, decoder->GetRotation());
     EXPECT_EQ(e.width, decoder->GetOutputWidth());
     EXPECT_EQ(e.height, decoder->GetOutputHeight());
-    EXPECT_EQ(e.aspectNum, decoder->GetPixelAspectNumeratorForTesting());
-    EXPECT_EQ(e.aspectDen, decoder->GetPixelAspectDenominatorForTesting());
+    EXPECT_EQ((std::pair<uint32_t, uint32_t>{e.aspectNum, e.aspectDen}), VideoDecoderTestAccess::PixelAspect(*decoder));
     const VideoSpec& spec = TestVideoSpec(e.kind);
     EXPECT_EQ(static_cast<double>(spec.frameRate.num) / spec.frameRate.den,
-              static_cast<double>(decoder->GetFrameRateNumeratorForTesting()) / decoder->GetFrameRateDenominatorForTesting());
+              static_cast<double>(VideoDecoderTestAccess::FrameRate(*decoder).first) /
+                  VideoDecoderTestAccess::FrameRate(*decoder).second);
     decoder->SetResolutionDivisor(2);
     EXPECT_EQ(e.width / 2, decoder->GetOutputWidth());
     decoder->Close();
@@ -211,13 +218,13 @@ TEST_F(VideoDecoderSeekAndRead, AllRefused_NineRetriesThenFailure) {
   std::set<int64_t> refused;
   for (int i = 0; i < 20; ++i) refused.insert(20'000'000 - i * 1'000'000);
   OpenRefusing(refused);
-  EXPECT_TRUE(FAILED(VideoDecoderTestAccess::SeekAndRead(*decoder_, 20'000'000, false, false)));
+  EXPECT_TRUE(FAILED(VideoDecoderTestAccess::SeekAndRead(*decoder_, 20'000'000, OnSeekFailure::RetryEarlier)));
   EXPECT_EQ(Seeks(20'000'000, 10), LogLines());
 }
 
 TEST_F(VideoDecoderSeekAndRead, SecondRetrySucceeds_ReadsFromThere) {
   OpenRefusing({20'000'000, 19'000'000, 18'000'000});
-  EXPECT_EQ(S_OK, VideoDecoderTestAccess::SeekAndRead(*decoder_, 20'000'000, false, false)) << "read issued";
+  EXPECT_EQ(S_OK, VideoDecoderTestAccess::SeekAndRead(*decoder_, 20'000'000, OnSeekFailure::RetryEarlier)) << "read issued";
   std::vector<std::string> lines = LogLines();
   lines.resize(std::min<size_t>(lines.size(), 4));
   EXPECT_EQ(Seeks(20'000'000, 4), lines);
@@ -225,13 +232,13 @@ TEST_F(VideoDecoderSeekAndRead, SecondRetrySucceeds_ReadsFromThere) {
 
 TEST_F(VideoDecoderSeekAndRead, NearTheStart_NeverRetriesBeforeTheFirstSample) {
   OpenRefusing({1'500'000, 500'000});
-  EXPECT_TRUE(FAILED(VideoDecoderTestAccess::SeekAndRead(*decoder_, 1'500'000, false, false)));
+  EXPECT_TRUE(FAILED(VideoDecoderTestAccess::SeekAndRead(*decoder_, 1'500'000, OnSeekFailure::RetryEarlier)));
   EXPECT_EQ(Seeks(1'500'000, 2), LogLines());
 }
 
 TEST_F(VideoDecoderSeekAndRead, FlushOnFail_FlushesInsteadOfRetrying) {
   OpenRefusing({20'000'000});
-  EXPECT_EQ(S_OK, VideoDecoderTestAccess::SeekAndRead(*decoder_, 20'000'000, true, false));
+  EXPECT_EQ(S_OK, VideoDecoderTestAccess::SeekAndRead(*decoder_, 20'000'000, OnSeekFailure::Flush));
   decoder_->Close();
   const std::vector<std::string> lines = LogLines();
   ASSERT_GE(lines.size(), 2u);

@@ -7,37 +7,6 @@
 namespace korvane::test {
 namespace {
 
-// Holds the source's reads while closed: a read asked for stays outstanding until Open().
-class ReadGate {
- public:
-  void Close() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closed_ = true;
-  }
-  void Open() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closed_ = false;
-    changed_.notify_all();
-  }
-  void Pass() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    waiting_ = true;
-    changed_.notify_all();
-    changed_.wait_for(lock, kWaitBound, [this] { return !closed_; });
-    waiting_ = false;
-  }
-  bool WaitUntilHeld() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, kWaitBound, [this] { return waiting_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool closed_ = false;
-  bool waiting_ = false;
-};
-
 class VideoDecoderPositioning : public DecoderFixture {
  protected:
   // 1500 frames of 0.04 s (60 s), a key frame every 10 frames by default. The scan leaves
@@ -72,9 +41,9 @@ TEST_F(VideoDecoderPositioning, Request_CachesTheWindowAndShowsTheFrame) {
   EXPECT_GE(listener_->Count("position 2200000"), 1u);
   EXPECT_EQ(listener_->Count("position "), listener_->Count("position 2200000"));
   // Every frame within 0.1 s on either side is cached.
-  auto manager = decoder_->GetCacheManagerForTesting();
+  auto manager = VideoDecoderTestAccess::CacheManager(*decoder_);
   for (int64_t t = 1'200'000; t <= 2'800'000; t += 400'000) EXPECT_TRUE(manager->IsFrameCached(t)) << t;
-  EXPECT_EQ(DecoderState::Ready, decoder_->GetStateForTesting());
+  EXPECT_EQ(DecoderState::Ready, VideoDecoderTestAccess::State(*decoder_));
 }
 
 TEST_F(VideoDecoderPositioning, RepeatedRequestOnTheShownFrame_OnlyCompletes) {
@@ -107,7 +76,7 @@ TEST_F(VideoDecoderPositioning, RequestsWhileAReadIsOutstanding_OnlyTheLastIsSer
   log_->Clear();
   Request(150'000'000);  // parked
   Request(200'000'000);  // replaces the parked request
-  EXPECT_EQ(DecoderState::CachingJump, decoder_->GetStateForTesting());
+  EXPECT_EQ(DecoderState::CachingJump, VideoDecoderTestAccess::State(*decoder_));
   gate_->Open();
   ASSERT_TRUE(listener_->WaitFor("position 200200000"));
   ASSERT_TRUE(listener_->WaitFor("completed "));
@@ -162,6 +131,18 @@ TEST_F(VideoDecoderPositioning, Getters_BeforeAndAfterInitialization) {
   EXPECT_EQ(400'000, decoder_->GetFrameDuration(2'000'000));
 }
 
+TEST_F(VideoDecoderPositioning, GetFrame_HeldWhileThePositionMovesFarAway_PixelsNeverChange) {
+  OpenVideo();
+  RequestAndWait(2'000'000);
+  ComPtr<ID3D11Texture2D> held = decoder_->GetFrame(2'000'000);
+  ASSERT_TRUE(held);
+  const std::vector<uint8_t> before = ReadTexture(device_.Get(), held.Get()).bytes;
+  ASSERT_EQ(5, before.at(0));
+  // Each request evicts what the previous one cached and decodes new frames into pooled textures.
+  for (int64_t position : {20'000'000, 40'000'000, 10'000'000, 30'000'000}) RequestAndWait(position);
+  EXPECT_EQ(before, ReadTexture(device_.Get(), held.Get()).bytes);
+}
+
 TEST_F(VideoDecoderPositioning, Placeholder_IsOneGreyTextureEvenWhenRacedFor) {
   OpenVideo();
   std::vector<ComPtr<ID3D11Texture2D>> results(8);
@@ -209,7 +190,7 @@ TEST_F(VideoDecoderPositioning, RequestDuringTheScan_FailsTheActionWith668Only) 
 
 TEST_F(VideoDecoderPositioning, Close_BeforeAnyLoad_MarksClosed) {
   decoder_->Close();
-  EXPECT_EQ(DecoderState::Closed, decoder_->GetStateForTesting());
+  EXPECT_EQ(DecoderState::Closed, VideoDecoderTestAccess::State(*decoder_));
   EXPECT_THROW(decoder_->SetPositionAsync(0), Platform::Exception);
 }
 

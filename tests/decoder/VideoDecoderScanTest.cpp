@@ -41,7 +41,7 @@ TEST_F(VideoDecoderScan, ShortVideo_ReadsOnToTheEnd_ProgressThenFixedEndOrder) {
   // The duration is corrected to the last frame reached.
   EXPECT_EQ(3'600'000, decoder_->GetDuration());
   EXPECT_TRUE(decoder_->IsInitialized());
-  EXPECT_EQ(DecoderState::Ready, decoder_->GetStateForTesting());
+  EXPECT_EQ(DecoderState::Ready, VideoDecoderTestAccess::State(*decoder_));
   EXPECT_EQ(0, decoder_->GetCurrentFrameTime());
 }
 
@@ -56,7 +56,7 @@ TEST_F(VideoDecoderScan, SixtySecondsAt25fps_PlansStep36sBurst2AndJumpsAcrossThe
   EXPECT_EQ(expected.size() - 1, log_->Count(mf::ScriptedSourceLog::Kind::Flush)) << "every jump flushes first";
   EXPECT_EQ(599'600'000, decoder_->GetDuration());
   // Frames from all over the video are cached: three per point.
-  auto manager = decoder_->GetCacheManagerForTesting();
+  auto manager = VideoDecoderTestAccess::CacheManager(*decoder_);
   for (int64_t point = 36'000'000; point < 600'000'000; point += 36'000'000) {
     EXPECT_TRUE(manager->IsFrameCached(point + 400'000)) << point;
     EXPECT_TRUE(manager->IsFrameCached(point + 800'000)) << point;
@@ -83,7 +83,8 @@ TEST_P(VideoDecoderNoScan, JumpsToTheEndAndEndsThere) {
 }
 
 // 2 frames: too short to scan; 3 frames: the one cached frame is already enough.
-INSTANTIATE_TEST_SUITE_P(Short, VideoDecoderNoScan, ::testing::Values(1, 2, 3));
+INSTANTIATE_TEST_SUITE_P(Short, VideoDecoderNoScan, ::testing::Values(1, 2, 3),
+                         [](const auto& info) { return std::to_string(info.param) + "Frames"; });
 
 TEST_F(VideoDecoderScan, StorageWithoutSpace_SkipsTheScan) {
   SetDiskFreeSpaceForTesting((uint64_t{1} << 30) - 1);
@@ -125,7 +126,7 @@ TEST_F(VideoDecoderScan, ReaderError_Failed_NotInitialized_RequestsDoNothing) {
   ASSERT_TRUE(Load(Scripted(script).Get()));
   decoder_->Initialize(Platform::String(cache_.Path()));
   ASSERT_TRUE(listener_->WaitFor("error 1"));
-  EXPECT_EQ(DecoderState::Failed, decoder_->GetStateForTesting());
+  EXPECT_EQ(DecoderState::Failed, VideoDecoderTestAccess::State(*decoder_));
   EXPECT_FALSE(decoder_->IsInitialized());
   EXPECT_EQ(0u, listener_->Count("initialized"));
   const size_t entries = log_->Entries().size();

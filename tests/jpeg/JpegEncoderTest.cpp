@@ -99,7 +99,10 @@ TEST_P(PictureSizeTest, EncodeAsync_Nv12Picture_SevenProgressValuesAnd420JpegClo
   EXPECT_GE(WorstPlanePsnr(picture, decoded), 35);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, PictureSizeTest, ::testing::Values(std::pair{640u, 480u}, std::pair{1920u, 1080u}));
+INSTANTIATE_TEST_SUITE_P(Sizes, PictureSizeTest, ::testing::Values(std::pair{640u, 480u}, std::pair{1920u, 1080u}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.first) + "x" + std::to_string(info.param.second);
+                         });
 
 struct SourceCase {
   const char* name;
@@ -201,7 +204,9 @@ TEST_P(CancelTest, EncodeAsync_CancelledFromProgressHandler_LaterStagesSkippedNu
             out.progress);
 }
 
-INSTANTIATE_TEST_SUITE_P(Stages, CancelTest, ::testing::ValuesIn(kAllProgress));
+INSTANTIATE_TEST_SUITE_P(Stages, CancelTest, ::testing::ValuesIn(kAllProgress), [](const auto& info) {
+  return "At" + std::to_string(static_cast<int>(info.param * 100 + 0.5)) + "Percent";
+});
 
 TEST_F(JpegEncoderTest, EncodeAsync_EncoderReleasedByClient_LivesUntilEncodeEnds) {
   ComPtr<IWeakReferenceSource> weakSource;

@@ -4,7 +4,7 @@
 #include "ReaderHarness.h"
 
 #include "platform/mf/MediaSource.h"
-#include "platform/mf/ScriptedMediaSource.h"
+#include "support/ScriptedMediaSource.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #include "ReaderHarness.h"
 
 #include "support/TestMedia.h"
+#include "support/TextureReadback.h"
 
 #include <cstring>
 
@@ -67,25 +68,7 @@ ComPtr<ID3D11Texture2D> TextureOf(IMFSample* sample, D3D11_TEXTURE2D_DESC* desc)
 
 std::vector<uint8_t> ReadBack(const OpenReader& open, ID3D11Texture2D* texture) {
   if (texture == nullptr) return {};
-  D3D11_TEXTURE2D_DESC desc{};
-  texture->GetDesc(&desc);
-  D3D11_TEXTURE2D_DESC staging = desc;
-  staging.Usage = D3D11_USAGE_STAGING;
-  staging.BindFlags = staging.MiscFlags = 0;
-  staging.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-  ComPtr<ID3D11Texture2D> copy;
-  D3D11_MAPPED_SUBRESOURCE mapped{};
-  if (FAILED(open.device->CreateTexture2D(&staging, nullptr, &copy))) return {};
-  open.context->CopySubresourceRegion(copy.Get(), 0, 0, 0, 0, texture, 0, nullptr);
-  if (FAILED(open.context->Map(copy.Get(), 0, D3D11_MAP_READ, 0, &mapped))) return {};
-  const bool nv12 = desc.Format == DXGI_FORMAT_NV12;
-  const size_t rowBytes = nv12 ? desc.Width : desc.Width * 4;
-  const size_t rows = nv12 ? desc.Height + desc.Height / 2 : desc.Height;
-  std::vector<uint8_t> packed(rowBytes * rows);
-  for (size_t row = 0; row < rows; ++row)
-    std::memcpy(&packed[row * rowBytes], static_cast<const uint8_t*>(mapped.pData) + row * mapped.RowPitch, rowBytes);
-  open.context->Unmap(copy.Get(), 0);
-  return packed;
+  return korvane::test::ReadTexture(open.device.Get(), texture).Packed();
 }
 
 int FrameIndexOf(const OpenReader& open, ID3D11Texture2D* texture, int* rotation) {

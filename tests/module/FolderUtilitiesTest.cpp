@@ -2,7 +2,7 @@
 
 #include "platform/com/Hresult.h"
 
-#include "../win32/TempFolder.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

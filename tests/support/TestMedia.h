@@ -17,7 +17,7 @@
 // that encoder banners do not flood test output; a level the caller set before is left alone.
 #pragma once
 
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "platform/win32/FileApi.h"
 #include "platform/win32/LastError.h"
 
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "platform/win32/LastError.h"
 #include "platform/win32/Stdio.h"
 
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "platform/com/ComPtr.h"
 #include "platform/winrt/Activation.h"
 
-#include "../win32/TempFolder.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

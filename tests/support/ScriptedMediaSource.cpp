@@ -1,4 +1,4 @@
-#include "platform/mf/ScriptedMediaSource.h"
+#include "support/ScriptedMediaSource.h"
 
 #include "platform/com/RuntimeClass.h"
 
@@ -48,7 +48,8 @@ SourceRead ScriptedMediaSource::ReadNext() {
   if (script_->beforeRead) script_->beforeRead();
   const ScriptedFaults& faults = script_->faults;
   SourceRead read;
-  if (failed_ || (faults.errorAfterFrames && delivered_ >= *faults.errorAfterFrames)) {
+  if (failed_ || (faults.errorAfterFrames && delivered_ >= *faults.errorAfterFrames) ||
+      (faults.errorNow && faults.errorNow())) {
     failed_ = true;
     read.kind = SourceRead::Kind::kError;
     read.error = faults.readError;

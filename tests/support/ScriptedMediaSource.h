@@ -40,6 +40,9 @@ struct ScriptedFaults {
   HRESULT seekError = E_FAIL;
   // Once this many frames have been delivered, every further read fails with `readError`.
   std::optional<size_t> errorAfterFrames;
+  // Asked at every read, after `beforeRead`: true makes that read, and every later one, fail
+  // with `readError` (a test decides at run time which read breaks).
+  std::function<bool()> errorNow;
   HRESULT readError = E_FAIL;
   // Before delivering the frame at these indices (the first time it is reached), one read ends
   // with a stream tick / with no flag and no sample at all.
