@@ -134,6 +134,13 @@ int64_t VideoDecoderCacheManager::GetFrameDuration(int64_t t) {
   return duration < 1 ? StorageCache->GetDuration(t) : duration;
 }
 
+int64_t VideoDecoderCacheManager::GetFrameEndTime(int64_t t) {
+  std::lock_guard lock(Lock);
+  const CachedFrame* frame = MemoryCache->FindContaining(t);
+  if (frame == nullptr) frame = StorageCache->FindContaining(t);
+  return frame == nullptr ? -1 : frame->EndTime;
+}
+
 bool VideoDecoderCacheManager::SetPosition(int64_t t) {
   std::lock_guard lock(Lock);
   Position = t;

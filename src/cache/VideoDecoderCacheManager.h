@@ -78,6 +78,9 @@ class VideoDecoderCacheManager {
   int64_t GetCurrentFrameDuration();
   // Duration of the frame at t: memory first, disk when memory gives less than 1; 0 when none.
   int64_t GetFrameDuration(int64_t t);
+  // Where the frame containing t ends (its Time + Duration), memory first; -1 when neither cache
+  // has a frame containing t.
+  int64_t GetFrameEndTime(int64_t t);
   // Sets Position, moves both cursors, loads the nearest disk frame into memory when memory has
   // no frame containing t and the disk frame is nearer (or contains t), then evicts to disk the
   // memory frames more than kCachingWindow from the memory cursor. True when the memory cursor
