@@ -41,7 +41,7 @@ class TimingTest : public ::testing::Test {
     return index;
   }
 
-  // 30 fps for 2 s, then 67 to 99 ms apart, key frames every 30 frames.
+  // 30 fps for 2 s, then 67 to 100 ms apart, key frames every 30 frames.
   static constexpr TestVideoKind kKind = TestVideoKind::VfrH264Mkv;
   MfStarted started_;
   std::vector<ReferenceFrame> reference_;

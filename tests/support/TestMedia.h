@@ -104,7 +104,7 @@ enum class TestVideoKind {
                       // B-frame packed with the picture before it ("packed bitstream"), so the
                       // frames come out a little late and the last one without a time
   VfrH264Mkv,         // H.264 in Matroska (ms times), told 30 fps: 60 frames at 30 fps, then 72
-                      // frames 67 to 99 ms apart; 2 B-frames, key frame every 30
+                      // frames 67 to 100 ms apart; 2 B-frames, key frame every 30
   VfrH264Mp4,         // the same frames in MP4
   Ntsc30H264Mkv,      // H.264 in Matroska at 30000/1001 fps (times rounded to ms), 90 frames
   Ntsc30Vp9Webm,      // VP9 in WebM at 30000/1001 fps (times rounded to ms), 60 frames

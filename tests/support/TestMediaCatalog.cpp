@@ -36,12 +36,12 @@ std::vector<int64_t> TimesOf(std::initializer_list<std::pair<int, int64_t>> runs
   return times;
 }
 
-// 30 fps for 2 s, then a frame every 67 to 99 ms, as a screen recorder writes an idle screen.
-// (Not 100 ms or more: the decoder caches 0.1 s after a position, and a frame starting at or
-// beyond that is not read, so GetNextFrameTime cannot see it.)
+// 30 fps for 2 s, then a frame every 67 to 100 ms, as a screen recorder writes an idle screen.
+// The 100 ms spacings matter: a frame lasting the whole 0.1 s caching window leaves the next
+// frame outside it.
 std::vector<int64_t> ScreenRecorderTimes() {
   std::vector<int64_t> times = TimesOf({{60, 333'333}});
-  const int64_t spacings[] = {67, 99, 83, 75, 92, 71, 96, 80};
+  const int64_t spacings[] = {67, 100, 100, 83, 75, 100, 71, 96};
   for (int i = 0; i < 72; ++i) times.push_back(times.back() + spacings[i % 8] * kMillisecond);
   return times;
 }
