@@ -154,16 +154,7 @@ TEST_P(VideoDecoderBadInput, Load_ReturnsFalseAfterError0) {
 INSTANTIATE_TEST_SUITE_P(Files, VideoDecoderBadInput,
                          ::testing::Values(BadMediaKind::Empty, BadMediaKind::Text, BadMediaKind::AudioOnly,
                                            BadMediaKind::TruncatedMp4NoIndex),
-                         [](const auto& info) {
-                           switch (info.param) {
-                             case BadMediaKind::Empty: return "Empty";
-                             case BadMediaKind::Text: return "Text";
-                             case BadMediaKind::AudioOnly: return "AudioOnly";
-                             case BadMediaKind::TruncatedMp4: return "TruncatedMp4";
-                             case BadMediaKind::TruncatedMp4NoIndex: return "TruncatedMp4NoIndex";
-                           }
-                           return "Unknown";
-                         });
+                         [](const auto& info) { return std::string(BadMediaKindName(info.param)); });
 
 TEST_F(VideoDecoderLoad, Load_RealFiles_ReportSizeRotationAspectAndRate) {
   struct Expectation {

@@ -132,6 +132,8 @@ enum class BadMediaKind {
   TruncatedMp4NoIndex,  // H264Mp4 with its index at the end, cut in the middle (index lost)
 };
 const std::string& BadMediaFile(BadMediaKind kind);
+// A short readable name ("TruncatedMp4") for test names and messages.
+const char* BadMediaKindName(BadMediaKind kind);
 
 // A 1920 × 1080 30 fps H.264 MP4 (key frame every 60, 2 B-frames) of frameCount frames, for
 // benchmarks. Cached per frame count like TestVideo.

@@ -216,6 +216,17 @@ const std::string& TestVideo(TestVideoKind kind) {
 
 const std::string& BadMediaFile(BadMediaKind kind) { return TestMediaCatalog::Instance().Bad(kind); }
 
+const char* BadMediaKindName(BadMediaKind kind) {
+  switch (kind) {
+    case BadMediaKind::AudioOnly: return "AudioOnly";
+    case BadMediaKind::Text: return "Text";
+    case BadMediaKind::Empty: return "Empty";
+    case BadMediaKind::TruncatedMp4: return "TruncatedMp4";
+    case BadMediaKind::TruncatedMp4NoIndex: return "TruncatedMp4NoIndex";
+  }
+  return "Unknown";
+}
+
 VideoSpec BenchmarkSpec(int frameCount) {
   return {.width = 1920, .height = 1080, .frameCount = frameCount, .gopSize = 60};
 }
