@@ -83,6 +83,29 @@ int64_t VideoDecoderCacheBase::GetNextTime(int64_t t) const {
   return (limit >= t || t >= next->Time) ? -1 : next->Time;
 }
 
+const CachedFrame* VideoDecoderCacheBase::FindContaining(int64_t t) const {
+  if (Cursor != Frames.end() && Cursor->ContainsTime(t)) return &*Cursor;
+  auto frame = Frames.lower_bound(MakeProbe(t));
+  if (frame != Frames.end() && frame->ContainsTime(t)) return &*frame;
+  if (frame != Frames.begin() && std::prev(frame)->ContainsTime(t)) return &*std::prev(frame);
+  return nullptr;
+}
+
+int64_t VideoDecoderCacheBase::GetNextTimeAfter(const CachedFrame& current) const {
+  auto next = Frames.upper_bound(current);
+  if (next == Frames.end()) return -1;
+  return next->Time >= SaturatingAdd(current.EndTime, current.Duration) ? -1 : next->Time;
+}
+
+int64_t VideoDecoderCacheBase::GetPreviousTimeBefore(const CachedFrame& current) const {
+  auto frame = Frames.lower_bound(current);
+  if (frame == Frames.begin()) return -1;
+  const auto& before = *std::prev(frame);
+  const int64_t limit =
+      TruncateToTime(static_cast<double>(current.Time) - (2.0 * static_cast<double>(current.Duration)) / 3.0);
+  return limit >= before.EndTime ? -1 : before.Time;
+}
+
 int64_t VideoDecoderCacheBase::GetContiguousEnd(int64_t t, int64_t limit) const {
   auto frame = FindMatching(t);
   if (frame == Frames.end()) return std::min(t, limit);

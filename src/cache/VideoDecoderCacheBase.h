@@ -70,6 +70,15 @@ class VideoDecoderCacheBase {
   // at most half a duration after the previous one ends; capped at limit. min(t, limit) when
   // nothing matches t.
   int64_t GetContiguousEnd(int64_t t, int64_t limit) const;
+  // The frame containing t (the cursor's when it does); null when none does.
+  const CachedFrame* FindContaining(int64_t t) const;
+  // GetNextTime and GetPreviousTime around a frame this cache need not hold (the other cache's
+  // frame containing t), by the same rules: the first frame starting after `current` when it
+  // starts less than a whole frame (of current's duration) after current ends; the last frame
+  // before `current` when the gap up to current is under two thirds of current's duration.
+  // -1 otherwise.
+  int64_t GetNextTimeAfter(const CachedFrame& current) const;
+  int64_t GetPreviousTimeBefore(const CachedFrame& current) const;
   // The cursor frame's Time / Duration; -1 when there is no current frame.
   int64_t GetCursorTime() const;
   int64_t GetCursorDuration() const;

@@ -134,6 +134,13 @@ int64_t VideoDecoderCacheManager::GetFrameDuration(int64_t t) {
   return duration < 1 ? StorageCache->GetDuration(t) : duration;
 }
 
+int64_t VideoDecoderCacheManager::GetFrameEndTime(int64_t t) {
+  std::lock_guard lock(Lock);
+  const CachedFrame* frame = MemoryCache->FindContaining(t);
+  if (frame == nullptr) frame = StorageCache->FindContaining(t);
+  return frame == nullptr ? -1 : frame->EndTime;
+}
+
 bool VideoDecoderCacheManager::SetPosition(int64_t t) {
   std::lock_guard lock(Lock);
   Position = t;
@@ -169,14 +176,33 @@ bool VideoDecoderCacheManager::SetPosition(int64_t t) {
 
 int64_t VideoDecoderCacheManager::GetPreviousFrameTime(int64_t t) {
   std::lock_guard lock(Lock);
-  const int64_t previous = MemoryCache->GetPreviousTime(t);
-  return previous == -1 ? StorageCache->GetPreviousTime(t) : previous;
+  int64_t previous = MemoryCache->GetPreviousTime(t);
+  if (previous == -1) previous = StorageCache->GetPreviousTime(t);
+  if (previous == -1) previous = NeighbourAcrossCaches(t, Neighbour::kPrevious);
+  return previous;
 }
 
 int64_t VideoDecoderCacheManager::GetNextFrameTime(int64_t t) {
   std::lock_guard lock(Lock);
-  const int64_t next = MemoryCache->GetNextTime(t);
-  return next == -1 ? StorageCache->GetNextTime(t) : next;
+  int64_t next = MemoryCache->GetNextTime(t);
+  if (next == -1) next = StorageCache->GetNextTime(t);
+  if (next == -1) next = NeighbourAcrossCaches(t, Neighbour::kNext);
+  return next;
+}
+
+// A frame read while the position was further than kCachingWindow from it went to disk, while
+// the frame at the position stays in memory only (or the other way round), so neither cache
+// alone sees the two side by side. With a variable frame rate this is common: frames 0.1 s
+// apart straddle the window.
+int64_t VideoDecoderCacheManager::NeighbourAcrossCaches(int64_t t, Neighbour neighbour) const {
+  assert(Lock.is_held_by_current_thread());
+  const auto across = [&](const VideoDecoderCacheBase& holding, const VideoDecoderCacheBase& other) -> int64_t {
+    const CachedFrame* current = holding.FindContaining(t);
+    if (current == nullptr) return -1;
+    return neighbour == Neighbour::kNext ? other.GetNextTimeAfter(*current) : other.GetPreviousTimeBefore(*current);
+  };
+  const int64_t fromMemory = across(*MemoryCache, *StorageCache);
+  return fromMemory != -1 ? fromMemory : across(*StorageCache, *MemoryCache);
 }
 
 int64_t VideoDecoderCacheManager::GetCachedRangeEnd(int64_t t, int64_t limit) {

@@ -10,10 +10,10 @@
 // worker, client threads). Lock is the innermost lock of the component: while holding it the
 // manager calls only the two caches, the platform and the stopwatch, and never calls back into
 // the decoder, so callers may hold their own locks when they call in. The private operations
-// (LoadTexture, OnFrameEvicted, AcquireTexture, RecycleTexture, CaptureFrameDescription) run
-// only inside an operation that already holds it, and assert so in debug builds; the memory
-// cache calls OnFrameEvicted synchronously on that thread. Nothing outside reaches the caches:
-// the decoder asks through the operations below.
+// (LoadTexture, OnFrameEvicted, AcquireTexture, RecycleTexture, CaptureFrameDescription,
+// NeighbourAcrossCaches) run only inside an operation that already holds it, and assert so in
+// debug builds; the memory cache calls OnFrameEvicted synchronously on that thread. Nothing
+// outside reaches the caches: the decoder asks through the operations below.
 //
 // Ownership. The decoder makes the manager with std::make_shared and is its only owner. A
 // texture handed out by GetFrame is a new reference the caller owns; the frame it shows stays
@@ -78,12 +78,16 @@ class VideoDecoderCacheManager {
   int64_t GetCurrentFrameDuration();
   // Duration of the frame at t: memory first, disk when memory gives less than 1; 0 when none.
   int64_t GetFrameDuration(int64_t t);
+  // Where the frame containing t ends (its Time + Duration), memory first; -1 when neither cache
+  // has a frame containing t.
+  int64_t GetFrameEndTime(int64_t t);
   // Sets Position, moves both cursors, loads the nearest disk frame into memory when memory has
   // no frame containing t and the disk frame is nearer (or contains t), then evicts to disk the
   // memory frames more than kCachingWindow from the memory cursor. True when the memory cursor
   // frame contains t, or when a load moved the memory cursor.
   bool SetPosition(int64_t t);
-  // Memory first; the disk is asked only when memory answers exactly -1.
+  // Memory first; the disk is asked only when memory answers exactly -1; when both do, the frame
+  // containing t in one cache is paired with its neighbour in the other.
   int64_t GetPreviousFrameTime(int64_t t);
   int64_t GetNextFrameTime(int64_t t);
   // The longer of the two caches' gap-free runs from t, each capped at limit; runs are not
@@ -102,6 +106,8 @@ class VideoDecoderCacheManager {
   void AcquireTexture(ComPtr<ID3D11Texture2D>& texture);
   void RecycleTexture(ComPtr<ID3D11Texture2D>& texture);
   void CaptureFrameDescription(IMFSample* sample);
+  enum class Neighbour { kPrevious, kNext };
+  int64_t NeighbourAcrossCaches(int64_t t, Neighbour neighbour) const;
 
   // Bound to OnFrameEvicted; the memory cache holds a copy as its EvictionCallback.
   VideoDecoderCache::EvictionCallbackType EvictionHandler;

@@ -1,6 +1,7 @@
 #include "decoder/CachingWindow.h"
 
 #include "cache/MediaTime.h"
+#include "cache/TimeArithmetic.h"
 #include "cache/VideoDecoderCacheManager.h"
 #include "decoder/DecoderTrace.h"
 #include "platform/com/Exceptions.h"
@@ -60,8 +61,8 @@ void CachingWindow::ContinueCaching(JumpBy how) {
 
 void CachingWindow::CompleteCaching(JumpBy how) {
   assert(My.Lock.is_held_by_current_thread());
-  // The window [RequestedPosition - 0.1 s, RequestedPosition + 0.1 s], cut to the video.
-  const int64_t end = std::min(RequestedPosition + kCachingWindow, My.Timeline.Duration.load());
+  // The window [RequestedPosition - 0.1 s, ForwardEnd()], cut to the video.
+  const int64_t end = std::min(ForwardEnd(), My.Timeline.Duration.load());
   if (RequestedPosition <= end && RangeEnd < end) {
     RangeEnd = My.CacheManager->GetCachedRangeEnd(RequestedPosition, end);
     if (RangeEnd < end) {
@@ -82,6 +83,15 @@ void CachingWindow::CompleteCaching(JumpBy how) {
   My.State = DecoderState::Ready;  // CachingJump/Caching -> Ready: the window is cached
   ShowPosition(RequestedPosition);
   NotifyCachingCompleted();
+}
+
+int64_t CachingWindow::ForwardEnd() const {
+  const int64_t end = RequestedPosition + kCachingWindow;
+  // A frame lasting the whole 0.1 s (frames 100 ms apart or more) covers the window's forward
+  // half on its own; without reaching past its end the frame after it is never read, and
+  // GetNextFrameTime finds nothing mid-video. Shorter frames end inside the window: unchanged.
+  const int64_t frameEnd = My.CacheManager->GetFrameEndTime(RequestedPosition);
+  return frameEnd == -1 ? end : std::max(end, SaturatingAdd(frameEnd, 1));
 }
 
 void CachingWindow::ExtendForward(int64_t limit, JumpBy how) {

@@ -1,6 +1,7 @@
 // CachingWindow: the procedures that cache the window around a requested position.
 //
-// A request caches every frame within kCachingWindow (0.1 s) before and after its position.
+// A request caches every frame within kCachingWindow (0.1 s) before and after its position,
+// and forwards at least the frame after the one at the position, however long that one lasts.
 // After the request and after every sample delivered while caching, these procedures decide
 // whether the reader reads on from where it stands or jumps (flush and seek), and when the
 // window is complete they show the position and report the cached range. The reader reads on
@@ -72,6 +73,9 @@ class CachingWindow {
  private:
   // Starts caching at a target the reader cannot reach by reading on.
   void CachePosition(int64_t target, JumpBy how);
+  // The forward end of the window: RequestedPosition + kCachingWindow, or just past the end of
+  // the cached frame at RequestedPosition when that lies further.
+  int64_t ForwardEnd() const;
   // Caches the missing part after, or before, the requested position.
   void ExtendForward(int64_t limit, JumpBy how);
   void ExtendBackwards(int64_t start, JumpBy how);

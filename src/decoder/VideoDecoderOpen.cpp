@@ -176,9 +176,9 @@ void VideoDecoder::CreateReader(IRandomAccessStream* stream) {
 
 void VideoDecoder::ApplyOutputSize() {
   assert(Lock.is_held_by_current_thread());
-  // Divided and rounded down to an even number: NV12 textures need even sizes.
-  OutputWidth = (Width / ResolutionDivisor) & ~1u;
-  OutputHeight = (Height / ResolutionDivisor) & ~1u;
+  // The video's own size, odd or not: the reader rounds NV12 textures up and keeps every pixel.
+  OutputWidth = Width / ResolutionDivisor;
+  OutputHeight = Height / ResolutionDivisor;
 
   ComPtr<IMFMediaType> type;
   ThrowIfFailed(Driver.Reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, &type));

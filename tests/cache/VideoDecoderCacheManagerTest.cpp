@@ -201,6 +201,16 @@ TEST_F(VideoDecoderCacheManagerTest, GetCachedRangeEnd_SplitAcrossCaches_LongerS
   EXPECT_EQ(500'000, manager_->GetCachedRangeEnd(0, 500'000));
 }
 
+TEST_F(VideoDecoderCacheManagerTest, GetFrameEndTime_FrameInEitherCache_EndOfTheFrameContainingIt) {
+  ASSERT_TRUE(AddFrame(0, 1'000'000)) << "in memory";
+  ASSERT_TRUE(AddFrame(1'000'001, 1'500'000)) << "on disk";
+  EXPECT_EQ(1'000'000, manager_->GetFrameEndTime(0));
+  EXPECT_EQ(1'000'000, manager_->GetFrameEndTime(999'999));
+  EXPECT_EQ(2'500'001, manager_->GetFrameEndTime(2'000'000));
+  EXPECT_EQ(-1, manager_->GetFrameEndTime(1'000'000)) << "between the two frames";
+  EXPECT_EQ(-1, manager_->GetFrameEndTime(3'000'000));
+}
+
 // --- round trip and resources ----------------------------------------------------------------
 
 class ManagerRoundTripTest : public VideoDecoderCacheManagerTest, public ::testing::WithParamInterface<std::tuple<UINT, UINT>> {};

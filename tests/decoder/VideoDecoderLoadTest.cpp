@@ -12,17 +12,17 @@ using Brindle::Tamsel::SceneGraph::IGraphicsDevice;
 
 class VideoDecoderLoad : public DecoderFixture {};
 
-TEST_F(VideoDecoderLoad, Load_OddNativeSize_OutputRoundedDownToEvenPerDivisor) {
+TEST_F(VideoDecoderLoad, Load_OddNativeSize_OutputKeepsOddSizePerDivisor) {
   mf::ScriptedSource script = ScriptedVideo(10, 400'000, 1, 1919, 1081);
   ASSERT_TRUE(Load(Scripted(script).Get()));
   EXPECT_EQ(1919u, VideoDecoderTestAccess::Width(*decoder_));
   EXPECT_EQ(1081u, VideoDecoderTestAccess::Height(*decoder_));
-  EXPECT_EQ(1918u, decoder_->GetOutputWidth());
-  EXPECT_EQ(1080u, decoder_->GetOutputHeight());
+  EXPECT_EQ(1919u, decoder_->GetOutputWidth());
+  EXPECT_EQ(1081u, decoder_->GetOutputHeight());
   EXPECT_EQ(0u, decoder_->GetRotation());
   decoder_->SetResolutionDivisor(2);
   EXPECT_EQ(2u, decoder_->GetResolutionDivisor());
-  EXPECT_EQ(958u, decoder_->GetOutputWidth());
+  EXPECT_EQ(959u, decoder_->GetOutputWidth());
   EXPECT_EQ(540u, decoder_->GetOutputHeight());
   decoder_->SetResolutionDivisor(0);  // ignored
   EXPECT_EQ(2u, decoder_->GetResolutionDivisor());
@@ -154,16 +154,7 @@ TEST_P(VideoDecoderBadInput, Load_ReturnsFalseAfterError0) {
 INSTANTIATE_TEST_SUITE_P(Files, VideoDecoderBadInput,
                          ::testing::Values(BadMediaKind::Empty, BadMediaKind::Text, BadMediaKind::AudioOnly,
                                            BadMediaKind::TruncatedMp4NoIndex),
-                         [](const auto& info) {
-                           switch (info.param) {
-                             case BadMediaKind::Empty: return "Empty";
-                             case BadMediaKind::Text: return "Text";
-                             case BadMediaKind::AudioOnly: return "AudioOnly";
-                             case BadMediaKind::TruncatedMp4: return "TruncatedMp4";
-                             case BadMediaKind::TruncatedMp4NoIndex: return "TruncatedMp4NoIndex";
-                           }
-                           return "Unknown";
-                         });
+                         [](const auto& info) { return std::string(BadMediaKindName(info.param)); });
 
 TEST_F(VideoDecoderLoad, Load_RealFiles_ReportSizeRotationAspectAndRate) {
   struct Expectation {
@@ -183,15 +174,15 @@ TEST_F(VideoDecoderLoad, Load_RealFiles_ReportSizeRotationAspectAndRate) {
     EXPECT_EQ(e.width, VideoDecoderTestAccess::Width(*decoder));
     EXPECT_EQ(e.height, VideoDecoderTestAccess::Height(*decoder));
     EXPECT_EQ(e.rotation, decoder->GetRotation());
-    EXPECT_EQ(e.width & ~1u, decoder->GetOutputWidth());
-    EXPECT_EQ(e.height & ~1u, decoder->GetOutputHeight());
+    EXPECT_EQ(e.width, decoder->GetOutputWidth());
+    EXPECT_EQ(e.height, decoder->GetOutputHeight());
     EXPECT_EQ((std::pair<uint32_t, uint32_t>{e.aspectNum, e.aspectDen}), VideoDecoderTestAccess::PixelAspect(*decoder));
     const VideoSpec& spec = TestVideoSpec(e.kind);
     EXPECT_EQ(static_cast<double>(spec.frameRate.num) / spec.frameRate.den,
               static_cast<double>(VideoDecoderTestAccess::FrameRate(*decoder).first) /
                   VideoDecoderTestAccess::FrameRate(*decoder).second);
     decoder->SetResolutionDivisor(2);
-    EXPECT_EQ((e.width / 2) & ~1u, decoder->GetOutputWidth());
+    EXPECT_EQ(e.width / 2, decoder->GetOutputWidth());
     decoder->Close();
   }
   EXPECT_TRUE(listener_->Events().empty());

@@ -1,6 +1,5 @@
-// Shared pieces of the interop tests: an event log on all seven events, a counter of signals, a
-// scripted stream that can be closed as applications' streams can, and a fixture with a device,
-// a cache folder and an interop that is closed at the end.
+// Shared pieces of the interop tests: an event log on all seven events, a counter of signals,
+// and a fixture with a device, a cache folder and an interop that is closed at the end.
 #pragma once
 
 #include "decoder/DecoderTestSupport.h"
@@ -204,55 +203,11 @@ inline ComPtr<ID3D11Texture2D> TakeTexture(int64_t handed) {
   return texture;
 }
 
-// A scripted source's stream that also answers IClosable, as every application stream does, and
-// says whether it was closed; after Close every call fails with RO_E_CLOSED.
-class ClosableScriptedStream final
-    : public RuntimeClass<com::kPlainRuntimeClass, IRandomAccessStream, mf::IMediaSourceFactory,
-                          winrt::IRandomAccessStreamIo, ABI::Windows::Foundation::IClosable> {
- public:
-  explicit ClosableScriptedStream(ComPtr<IRandomAccessStream> inner) : inner_(std::move(inner)) {
-    EXPECT_EQ(S_OK, inner_.As(&factory_));
-    EXPECT_EQ(S_OK, inner_.As(&io_));
-  }
-  bool IsClosed() const { return closed_; }
-
-  HRESULT get_Size(UINT64* value) override { return Forward([&] { return inner_->get_Size(value); }); }
-  HRESULT put_Size(UINT64 value) override { return Forward([&] { return inner_->put_Size(value); }); }
-  HRESULT get_Position(UINT64* value) override { return Forward([&] { return inner_->get_Position(value); }); }
-  HRESULT Seek(UINT64 position) override { return Forward([&] { return inner_->Seek(position); }); }
-  HRESULT CloneStream(IRandomAccessStream** stream) override {
-    return Forward([&] { return inner_->CloneStream(stream); });
-  }
-  HRESULT get_CanRead(BOOL* value) override { return Forward([&] { return inner_->get_CanRead(value); }); }
-  HRESULT get_CanWrite(BOOL* value) override { return Forward([&] { return inner_->get_CanWrite(value); }); }
-  HRESULT CreateMediaSource(std::unique_ptr<mf::MediaSource>* source) override {
-    return Forward([&] { return factory_->CreateMediaSource(source); });
-  }
-  HRESULT ReadAt(void* buffer, ULONG size, ULONG* read) override {
-    return Forward([&] { return io_->ReadAt(buffer, size, read); });
-  }
-  HRESULT WriteAt(const void* buffer, ULONG size, ULONG* written) override {
-    return Forward([&] { return io_->WriteAt(buffer, size, written); });
-  }
-  HRESULT Close() override {
-    closed_ = true;
-    return S_OK;
-  }
-
- protected:
-  const char* RuntimeClassNameText() const override { return "Korvane.Testing.ClosableScriptedStream"; }
-
- private:
-  template <class F>
-  HRESULT Forward(F call) {
-    return closed_ ? RO_E_CLOSED : call();
-  }
-
-  ComPtr<IRandomAccessStream> inner_;
-  ComPtr<mf::IMediaSourceFactory> factory_;
-  ComPtr<winrt::IRandomAccessStreamIo> io_;
-  std::atomic<bool> closed_{false};
-};
+// Whether a stream has been closed (a closed stream refuses every call).
+inline bool IsClosed(IRandomAccessStream* stream) {
+  UINT64 size = 0;
+  return stream->get_Size(&size) == RO_E_CLOSED;
+}
 
 class InteropFixture : public ::testing::Test {
  protected:
@@ -275,11 +230,11 @@ class InteropFixture : public ::testing::Test {
   // The interop under test (a derived class may stand in).
   virtual ComPtr<VideoDecoderInterop> MakeInterop() { return MakeRuntimeObject<VideoDecoderInterop>(); }
 
-  ComPtr<ClosableScriptedStream> ScriptedStream(const mf::ScriptedSource& script) {
+  ComPtr<IRandomAccessStream> ScriptedStream(const mf::ScriptedSource& script) {
     ComPtr<IRandomAccessStream> stream;
     EXPECT_EQ(S_OK, CreateScriptedStream(std::make_shared<mf::ScriptedSource>(script),
                                          std::make_shared<mf::ScriptedSourceLog>(), &stream));
-    return MakeRuntimeObject<ClosableScriptedStream>(stream);
+    return stream;
   }
   HRESULT Open(IVideoDecoderInterop* interop, IRandomAccessStream* stream, const TempFolder* cache = nullptr) {
     const Platform::String folder((cache ? *cache : cache_).Path());

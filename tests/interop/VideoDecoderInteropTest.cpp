@@ -227,20 +227,20 @@ TEST_F(VideoDecoderInteropTest, Move_AtEitherEnd_BoundsAndNothingChanges) {
 }
 
 TEST_F(VideoDecoderInteropTest, StreamReplacement_HeldStreamClosedFramesKeptMovesRefusedUntilReopened) {
-  ComPtr<ClosableScriptedStream> first = ScriptedStream(ScriptedVideo(20));
+  ComPtr<IRandomAccessStream> first = ScriptedStream(ScriptedVideo(20));
   OpenAndWait(first.Get());
   ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
 
   // Still open: a reopen is refused, but the held stream is replaced (and closed) first.
-  ComPtr<ClosableScriptedStream> second = ScriptedStream(ScriptedVideo(20));
+  ComPtr<IRandomAccessStream> second = ScriptedStream(ScriptedVideo(20));
   boolean reopened = true;
   EXPECT_EQ(S_OK, interop_->ReopenStream(second.Get(), &reopened));
   EXPECT_FALSE(reopened);
   ASSERT_TRUE(log_.WaitFor("error"));
-  EXPECT_TRUE(first->IsClosed());
+  EXPECT_TRUE(IsClosed(first.Get()));
 
   ASSERT_EQ(S_OK, interop_->CloseStream());
-  EXPECT_TRUE(second->IsClosed());
+  EXPECT_TRUE(IsClosed(second.Get()));
   boolean initialized = false;
   EXPECT_EQ(S_OK, interop_->get_IsInitialized(&initialized));
   EXPECT_TRUE(initialized);
@@ -253,10 +253,10 @@ TEST_F(VideoDecoderInteropTest, StreamReplacement_HeldStreamClosedFramesKeptMove
 
   // Open on an initialized interop takes the stream up without loading again; the held stream
   // handed in once more stays open and in use.
-  ComPtr<ClosableScriptedStream> third = ScriptedStream(ScriptedVideo(20));
+  ComPtr<IRandomAccessStream> third = ScriptedStream(ScriptedVideo(20));
   ASSERT_EQ(S_OK, Open(interop_.Get(), third.Get()));
   ASSERT_EQ(S_OK, Open(interop_.Get(), third.Get()));
-  EXPECT_FALSE(third->IsClosed());
+  EXPECT_FALSE(IsClosed(third.Get()));
   ASSERT_NO_FATAL_FAILURE(MoveTo(13 * kFrame + 1, 13 * kFrame, 14 * kFrame));
   EXPECT_EQ(13, ScriptedValueAt(13 * kFrame + 1));
   EXPECT_EQ(1u, log_.Count("loaded"));
@@ -298,7 +298,7 @@ TEST_F(VideoDecoderInteropTest, Close_TwiceThenEveryCallIsDisposed) {
 
 TEST_F(VideoDecoderInteropTest, Close_DuringTheScanWithIterators_WaitsForHandlersAndNothingFollows) {
   // Long enough that the first pass is still running when Close comes.
-  ComPtr<ClosableScriptedStream> stream = ScriptedStream(ScriptedVideo(20'000));
+  ComPtr<IRandomAccessStream> stream = ScriptedStream(ScriptedVideo(20'000));
   struct Shared {
     Counter entered;
     std::atomic<bool> handlerDone{false}, closeReturned{false};

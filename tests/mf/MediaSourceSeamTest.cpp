@@ -159,25 +159,53 @@ TEST_F(SeamTest, NativeType_FromSourceInfo) {
   EXPECT_EQ(duration.uhVal.QuadPart, 1'000u);
 }
 
+// A reader over a scripted stream of two frames, at 5 and 15.
+class SeamFactoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto script = std::make_shared<ScriptedSource>();
+    script->info.videoSubtype = MFVideoFormat_H264;
+    script->info.width = 64;
+    script->info.height = 32;
+    script->frames = {{.time = 5, .duration = 10}, {.time = 15, .duration = 10}};
+    ASSERT_EQ(CreateScriptedStream(script, std::make_shared<ScriptedSourceLog>(), &stream_), S_OK);
+    ComPtr<IMFByteStream> byteStream;
+    ASSERT_EQ(MFCreateMFByteStreamOnStreamEx(stream_.Get(), &byteStream), S_OK);
+    open_.callback = MakeComObject<RecordingCallback>();
+    ASSERT_EQ(
+        MFCreateSourceReaderFromByteStream(byteStream.Get(), CallbackOnly(open_.callback.Get()).Get(), &open_.reader),
+        S_OK);
+  }
+
+  MfStarted started_;
+  ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream_;
+  OpenReader open_;
+};
+
 // A random-access stream that brings its own source: its bytes are never read.
-TEST(SeamFactoryTest, CreateSourceReader_UsesStreamsSource) {
-  MfStarted started;
-  auto script = std::make_shared<ScriptedSource>();
-  script->info.videoSubtype = MFVideoFormat_H264;
-  script->info.width = 64;
-  script->info.height = 32;
-  script->frames = {{.time = 5, .duration = 10}};
-  ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream;
-  ASSERT_EQ(CreateScriptedStream(script, std::make_shared<ScriptedSourceLog>(), &stream), S_OK);
-  ComPtr<IMFByteStream> byteStream;
-  ASSERT_EQ(MFCreateMFByteStreamOnStreamEx(stream.Get(), &byteStream), S_OK);
-  OpenReader open;
-  open.callback = MakeComObject<RecordingCallback>();
-  ASSERT_EQ(MFCreateSourceReaderFromByteStream(byteStream.Get(), CallbackOnly(open.callback.Get()).Get(), &open.reader),
-            S_OK);
-  Completion c = ReadOne(open);
+TEST_F(SeamFactoryTest, CreateSourceReader_UsesStreamsSource) {
+  Completion c = ReadOne(open_);
   ASSERT_TRUE(c.sample);
   EXPECT_EQ(c.time, 5);
+}
+
+// The front end closes a stream it replaces, as it would a file stream; the reader made on it
+// keeps its source.
+TEST_F(SeamFactoryTest, ScriptedStreamClose_StreamRefusesReaderReadsOn) {
+  ComPtr<ABI::Windows::Foundation::IClosable> closable;
+  ASSERT_EQ(stream_.As(&closable), S_OK);
+  ASSERT_EQ(closable->Close(), S_OK);
+  EXPECT_EQ(closable->Close(), S_OK) << "closing twice";
+  BOOL canRead = FALSE;
+  EXPECT_EQ(stream_->get_CanRead(&canRead), RO_E_CLOSED);
+  ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> clone;
+  EXPECT_EQ(stream_->CloneStream(&clone), RO_E_CLOSED);
+  EXPECT_FALSE(clone);
+  for (LONGLONG time : {5, 15}) {
+    Completion c = ReadOne(open_);
+    ASSERT_TRUE(c.sample);
+    EXPECT_EQ(c.time, time);
+  }
 }
 
 }  // namespace

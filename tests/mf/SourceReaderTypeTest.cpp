@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 #include <tuple>
 #include <utility>
 
@@ -153,10 +154,17 @@ TEST_P(ReaderOutputTest, SetCurrentMediaType_ScalesAndConverts) {
 INSTANTIATE_TEST_SUITE_P(
     Outputs, ReaderOutputTest,
     ::testing::Values(OutputCase{MFVideoFormat_NV12, 160, 120, 160, 120, DXGI_FORMAT_NV12},
-                      OutputCase{MFVideoFormat_NV12, 161, 121, 160, 120, DXGI_FORMAT_NV12},
+                      OutputCase{MFVideoFormat_NV12, 161, 121, 162, 122, DXGI_FORMAT_NV12},
                       OutputCase{MFVideoFormat_NV12, 640, 480, 640, 480, DXGI_FORMAT_NV12},
                       OutputCase{MFVideoFormat_RGB32, 0, 0, 320, 240, DXGI_FORMAT_B8G8R8A8_UNORM},
-                      OutputCase{MFVideoFormat_RGB32, 161, 121, 161, 121, DXGI_FORMAT_B8G8R8A8_UNORM}));
+                      OutputCase{MFVideoFormat_RGB32, 161, 121, 161, 121, DXGI_FORMAT_B8G8R8A8_UNORM}),
+    // "Nv12_161x121", "Rgb32_NativeSize"
+    [](const auto& info) {
+      const OutputCase& c = info.param;
+      const std::string format = c.subtype == MFVideoFormat_NV12 ? "Nv12" : "Rgb32";
+      if (c.width == 0) return format + "_NativeSize";
+      return format + "_" + std::to_string(c.width) + "x" + std::to_string(c.height);
+    });
 
 TEST_F(ReaderTypeTest, SetCurrentMediaType_Refused) {
   OpenReader open = Open(TestVideoKind::H264Mp4);
@@ -234,7 +242,8 @@ TEST_P(BadInputTest, CreateAndRead_FailCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(Files, BadInputTest,
                          ::testing::Values(BadMediaKind::Empty, BadMediaKind::Text, BadMediaKind::AudioOnly,
-                                           BadMediaKind::TruncatedMp4, BadMediaKind::TruncatedMp4NoIndex));
+                                           BadMediaKind::TruncatedMp4, BadMediaKind::TruncatedMp4NoIndex),
+                         [](const auto& info) { return std::string(korvane::test::BadMediaKindName(info.param)); });
 
 }  // namespace
 }  // namespace korvane::mf::test

@@ -75,7 +75,13 @@ TEST_P(FrameIndexPatternTest, ReadFrameMark_SurvivesTurnAndScale) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, FrameIndexPatternTest,
                          ::testing::Combine(::testing::Values(320, 321), ::testing::Values(240, 241),
-                                            ::testing::Values(0, 1, 2, 3), ::testing::Values(1, 2, 4, 8)));
+                                            ::testing::Values(0, 1, 2, 3), ::testing::Values(1, 2, 4, 8)),
+                         // "321x240_Turned270_Divisor4"
+                         [](const auto& info) {
+                           const auto& p = info.param;
+                           return std::to_string(std::get<0>(p)) + "x" + std::to_string(std::get<1>(p)) + "_Turned" +
+                                  std::to_string(std::get<2>(p) * 90) + "_Divisor" + std::to_string(std::get<3>(p));
+                         });
 
 constexpr int kWidth = 320, kHeight = 240;
 constexpr size_t kPitch = 384;  // a mapped texture's rows are padded; the padding holds 0xFF

@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -148,6 +149,25 @@ std::vector<ReferenceFrame> DecodeReference(const std::string& path, bool withPi
     each.time100ns = each.time100ns == AV_NOPTS_VALUE ? -1 : av_rescale_q(each.time100ns - start, stream.time_base, k100ns);
     if (each.duration100ns > 0) each.duration100ns = av_rescale_q(each.duration100ns, stream.time_base, k100ns);
   }
+  return frames;
+}
+
+std::vector<ReferenceFrame> FramesToReach(const std::vector<ReferenceFrame>& reference, const VideoSpec& spec) {
+  std::vector<ReferenceFrame> frames = reference;
+  for (size_t i = 1; i < frames.size(); ++i) {
+    if (frames[i].time100ns < 0) frames[i].time100ns = frames[i - 1].time100ns + frames[i - 1].duration100ns;
+  }
+  if (spec.damagedPacketCount == 0 || frames.empty()) return frames;
+
+  const auto whole = [&](const ReferenceFrame& frame) {
+    const double frameTime = 1e7 * spec.frameRate.den / spec.frameRate.num;
+    return frame.frameIndex >= 0 &&
+           frame.frameIndex == std::llround(static_cast<double>(frame.time100ns - frames.front().time100ns) / frameTime);
+  };
+  const auto firstBad = std::find_if_not(frames.begin(), frames.end(), whole);
+  if (firstBad == frames.end()) return frames;
+  const auto lastBad = std::find_if_not(frames.rbegin(), frames.rend(), whole).base();
+  frames.erase(firstBad, lastBad);
   return frames;
 }
 

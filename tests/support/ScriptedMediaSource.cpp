@@ -1,8 +1,10 @@
 #include "support/ScriptedMediaSource.h"
 
+#include "platform/com/Boundary.h"
 #include "platform/com/RuntimeClass.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace korvane::mf {
@@ -81,8 +83,9 @@ HRESULT ScriptedMediaSource::Render(const PictureTarget& target) {
   if (!lastFrame_) return E_UNEXPECTED;
   const uint8_t value = script_->frames[*lastFrame_].value;
   if (target.format == PictureFormat::Nv12) {
-    for (uint32_t row = 0; row < target.height; ++row) std::memset(target.planes[0] + size_t{row} * target.pitches[0], value, target.width);
-    for (uint32_t row = 0; row < target.height / 2; ++row) std::memset(target.planes[1] + size_t{row} * target.pitches[1], 128, target.width);
+    const uint32_t width = EvenNv12Size(target.width), height = EvenNv12Size(target.height);
+    for (uint32_t row = 0; row < height; ++row) std::memset(target.planes[0] + size_t{row} * target.pitches[0], value, width);
+    for (uint32_t row = 0; row < height / 2; ++row) std::memset(target.planes[1] + size_t{row} * target.pitches[1], 128, width);
   } else {
     for (uint32_t row = 0; row < target.height; ++row) {
       uint8_t* line = target.planes[0] + size_t{row} * target.pitches[0];
@@ -120,50 +123,45 @@ namespace {
 
 using ABI::Windows::Storage::Streams::IRandomAccessStream;
 
-// Holds no bytes: the reader takes its source from IMediaSourceFactory instead.
+// Holds no bytes: the reader takes its source from IMediaSourceFactory instead. Closable as the
+// platform's streams are (the front end closes a stream it replaces): after Close every call
+// but Close fails with RO_E_CLOSED; readers made before keep their sources.
 class ScriptedStream final
-    : public RuntimeClass<korvane::com::kPlainRuntimeClass, IRandomAccessStream, korvane::mf::IMediaSourceFactory,
-                          korvane::winrt::IRandomAccessStreamIo> {
+    : public RuntimeClass<korvane::com::kPlainRuntimeClass, IRandomAccessStream, ABI::Windows::Foundation::IClosable,
+                          korvane::mf::IMediaSourceFactory, korvane::winrt::IRandomAccessStreamIo> {
  public:
   ScriptedStream(std::shared_ptr<const korvane::mf::ScriptedSource> script,
                  std::shared_ptr<korvane::mf::ScriptedSourceLog> log)
       : script_(std::move(script)), log_(std::move(log)) {}
 
   HRESULT CreateMediaSource(std::unique_ptr<korvane::mf::MediaSource>* source) override {
-    if (source == nullptr) return E_POINTER;
-    *source = std::make_unique<korvane::mf::ScriptedMediaSource>(script_, log_);
-    return S_OK;
+    return CallBoundary(closed_, [&] { *source = std::make_unique<korvane::mf::ScriptedMediaSource>(script_, log_); },
+                        source);
   }
 
-  HRESULT get_Size(UINT64* value) override { return Zero(value); }
-  HRESULT put_Size(UINT64) override { return E_NOTIMPL; }
-  HRESULT get_Position(UINT64* value) override { return Zero(value); }
-  HRESULT Seek(UINT64) override { return S_OK; }
+  HRESULT get_Size(UINT64* value) override { return CallBoundary(closed_, [] {}, value); }
+  HRESULT put_Size(UINT64) override { return closed_ ? RO_E_CLOSED : E_NOTIMPL; }
+  HRESULT get_Position(UINT64* value) override { return CallBoundary(closed_, [] {}, value); }
+  HRESULT Seek(UINT64) override { return closed_ ? RO_E_CLOSED : S_OK; }
   HRESULT CloneStream(IRandomAccessStream** stream) override {
-    if (stream == nullptr) return E_POINTER;
-    auto clone = MakeRuntimeObject<ScriptedStream>(script_, log_);
-    *stream = clone.Detach();
+    return CallBoundary(closed_, [&] { *stream = MakeRuntimeObject<ScriptedStream>(script_, log_).Detach(); }, stream);
+  }
+  HRESULT get_CanRead(BOOL* value) override { return CallBoundary(closed_, [&] { *value = TRUE; }, value); }
+  HRESULT get_CanWrite(BOOL* value) override { return CallBoundary(closed_, [] {}, value); }
+  HRESULT Close() override {
+    closed_ = true;
     return S_OK;
   }
-  HRESULT get_CanRead(BOOL* value) override { return Set(value, TRUE); }
-  HRESULT get_CanWrite(BOOL* value) override { return Set(value, FALSE); }
-  HRESULT ReadAt(void*, ULONG, ULONG* read) override { return Set(read, 0u); }
-  HRESULT WriteAt(const void*, ULONG, ULONG*) override { return E_ACCESSDENIED; }
+  HRESULT ReadAt(void*, ULONG, ULONG* read) override { return CallBoundary(closed_, [] {}, read); }
+  HRESULT WriteAt(const void*, ULONG, ULONG*) override { return closed_ ? RO_E_CLOSED : E_ACCESSDENIED; }
 
  protected:
   const char* RuntimeClassNameText() const override { return "Korvane.Testing.ScriptedStream"; }
 
  private:
-  template <class T, class V>
-  static HRESULT Set(T* out, V value) {
-    if (out == nullptr) return E_POINTER;
-    *out = value;
-    return S_OK;
-  }
-  static HRESULT Zero(UINT64* out) { return Set(out, UINT64{0}); }
-
   std::shared_ptr<const korvane::mf::ScriptedSource> script_;
   std::shared_ptr<korvane::mf::ScriptedSourceLog> log_;
+  std::atomic<bool> closed_{false};
 };
 
 }  // namespace

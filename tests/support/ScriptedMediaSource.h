@@ -104,7 +104,9 @@ class ScriptedMediaSource final : public MediaSource {
 }  // namespace korvane::mf
 
 // A random-access stream (empty of bytes) whose media byte stream brings a ScriptedMediaSource
-// over `script`; each reader made on it gets a fresh source that records into `log`.
+// over `script`; each reader made on it gets a fresh source that records into `log`. It answers
+// IClosable as the platform's streams do: once closed it refuses every call with RO_E_CLOSED,
+// while readers already made on it read on.
 HRESULT CreateScriptedStream(std::shared_ptr<const korvane::mf::ScriptedSource> script,
                              std::shared_ptr<korvane::mf::ScriptedSourceLog> log,
                              ABI::Windows::Storage::Streams::IRandomAccessStream** stream);

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,17 @@ struct VideoSpec {
   // mpegts only: added to every timestamp, as a broadcast capture starts mid-programme; the
   // stream's start time is then this offset.
   int64_t startOffset100ns = 0;
+  // A variable frame rate: the presentation time of every frame, in 100 ns from the first (0),
+  // strictly increasing, one per frame. Empty: a frame every 1 / frameRate. frameRate stays the
+  // nominal rate the container is told, as a phone or screen recorder writes it. Matroska and
+  // WebM keep times in milliseconds, so they round these.
+  std::vector<int64_t> frameTimes100ns = {};
+  // Damage, as a bad transfer leaves a file: after muxing, the payload of video packets
+  // damagedPacketFirst .. + damagedPacketCount - 1 (counted from 0 in file order, which is
+  // decode order) is overwritten with pseudo-random bytes; the container's own structure and
+  // index stay intact. Count 0: no damage.
+  int damagedPacketFirst = 0;
+  int damagedPacketCount = 0;
 };
 
 // Writes the video described by spec to path (overwriting it; a half-written file is removed)
@@ -83,14 +95,33 @@ enum class TestVideoKind {
   Rotated90Mp4,    // H.264 MP4 stored 320×240, tagged 90° (displayed 240×320), 30 frames
   NonSquareMp4,    // H.264 MP4 320×240 with 4:3 pixels, 30 frames
   OddSizeWebm,     // VP9 in WebM stored at exactly 321×241, 30 frames
+
+  // Files as they come from the field: damaged, oddly timed, variable rate. Not among
+  // AllTestVideoKinds, whose files are whole and evenly timed.
+  DamagedH264Mp4,     // as H264Mp4 but 2 B-frames, key frame every 30, and video packets 40..47
+                      // (frames of the second GOP) overwritten with garbage
+  PackedBFramesAvi,   // MPEG-4 Part 2 (Xvid) in AVI, 25 fps, 50 frames, key frame every 12, one
+                      // B-frame packed with the picture before it ("packed bitstream"), so the
+                      // frames come out a little late and the last one without a time
+  VfrH264Mkv,         // H.264 in Matroska (ms times), told 30 fps: 60 frames at 30 fps, then 72
+                      // frames 67 to 100 ms apart; 2 B-frames, key frame every 30
+  VfrH264Mp4,         // the same frames in MP4
+  Ntsc30H264Mkv,      // H.264 in Matroska at 30000/1001 fps (times rounded to ms), 90 frames
+  Ntsc30Vp9Webm,      // VP9 in WebM at 30000/1001 fps (times rounded to ms), 60 frames
+  VfrPhoneMp4,        // a phone clip: H.264 MP4 tagged 90°, AAC audio, told 30 fps; runs at 30,
+                      // 24 and 15 fps as the light changes, 80 frames
 };
 const std::string& TestVideo(TestVideoKind kind);
 // The spec each kind was written from (frame count, rate, size, rotation, ...).
 const VideoSpec& TestVideoSpec(TestVideoKind kind);
-// Every kind, for parameterised tests.
+// Every whole, evenly timed kind, for parameterised tests.
 const std::vector<TestVideoKind>& AllTestVideoKinds();
+// The kinds from the field (damaged, oddly timed, variable rate).
+const std::vector<TestVideoKind>& RealWorldTestVideoKinds();
 // A short readable name ("H264Mp4") for test names and messages.
 const char* TestVideoKindName(TestVideoKind kind);
+// GoogleTest prints a kind by its name.
+inline void PrintTo(TestVideoKind kind, std::ostream* out) { *out << TestVideoKindName(kind); }
 
 // Files a media reader must refuse or survive; made once per process like TestVideo.
 enum class BadMediaKind {
@@ -101,6 +132,8 @@ enum class BadMediaKind {
   TruncatedMp4NoIndex,  // H264Mp4 with its index at the end, cut in the middle (index lost)
 };
 const std::string& BadMediaFile(BadMediaKind kind);
+// A short readable name ("TruncatedMp4") for test names and messages.
+const char* BadMediaKindName(BadMediaKind kind);
 
 // A 1920 × 1080 30 fps H.264 MP4 (key frame every 60, 2 B-frames) of frameCount frames, for
 // benchmarks. Cached per frame count like TestVideo.
@@ -167,5 +200,12 @@ struct ReferenceFrame {
 // would, packets the decoder calls invalid are skipped, and frames it flags as corrupt are kept
 // (their index reads -1 or wrong), so the caller sees exactly what libavcodec made.
 std::vector<ReferenceFrame> DecodeReference(const std::string& path, bool withPixels);
+
+// The frames of a reference decode (with pixels) that a reader must deliver exactly, at the
+// times a player shows them: a frame without a time follows the one before it by that one's
+// duration. On a file written with damage only the frames outside the damage count: those
+// before the first frame libavcodec gets wrong (a picture whose index is not the one its time
+// says, at spec's frame rate) and those after the last one.
+std::vector<ReferenceFrame> FramesToReach(const std::vector<ReferenceFrame>& reference, const VideoSpec& spec);
 
 }  // namespace korvane::test

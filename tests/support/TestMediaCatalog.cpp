@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace korvane::test {
 namespace {
@@ -18,7 +21,34 @@ struct KindEntry {
   TestVideoKind kind;
   const char* name;
   VideoSpec spec;
+  bool realWorld = false;
 };
+
+constexpr int64_t kMillisecond = 10'000;
+
+// Presentation times from runs of (frame count, spacing in 100 ns).
+std::vector<int64_t> TimesOf(std::initializer_list<std::pair<int, int64_t>> runs) {
+  std::vector<int64_t> times;
+  int64_t next = 0;
+  for (const auto& [count, spacing] : runs) {
+    for (int i = 0; i < count; ++i, next += spacing) times.push_back(next);
+  }
+  return times;
+}
+
+// 30 fps for 2 s, then a frame every 67 to 100 ms, as a screen recorder writes an idle screen.
+// The 100 ms spacings matter: a frame lasting the whole 0.1 s caching window leaves the next
+// frame outside it.
+std::vector<int64_t> ScreenRecorderTimes() {
+  std::vector<int64_t> times = TimesOf({{60, 333'333}});
+  const int64_t spacings[] = {67, 100, 100, 83, 75, 100, 71, 96};
+  for (int i = 0; i < 72; ++i) times.push_back(times.back() + spacings[i % 8] * kMillisecond);
+  return times;
+}
+
+VideoSpec VariableRate(std::string container) {
+  return {.container = std::move(container), .frameCount = 132, .frameTimes100ns = ScreenRecorderTimes()};
+}
 
 const std::vector<KindEntry>& Kinds() {
   static const std::vector<KindEntry> kinds{
@@ -40,6 +70,23 @@ const std::vector<KindEntry>& Kinds() {
       // libx264 and libx265 refuse odd sizes in 4:2:0; VP9 stores them exactly.
       {TestVideoKind::OddSizeWebm, "OddSizeWebm",
        {.container = "webm", .encoder = "libvpx-vp9", .width = 321, .height = 241, .gopSize = 15, .maxBFrames = 0}},
+      {TestVideoKind::DamagedH264Mp4, "DamagedH264Mp4",
+       {.frameCount = 90, .damagedPacketFirst = 40, .damagedPacketCount = 8}, true},
+      // Xvid packs a B-frame into the chunk of the picture before it whenever it makes B-frames.
+      {TestVideoKind::PackedBFramesAvi, "PackedBFramesAvi",
+       {.container = "avi", .encoder = "libxvid", .frameCount = 50, .frameRate = {25, 1}, .gopSize = 12, .maxBFrames = 1},
+       true},
+      {TestVideoKind::VfrH264Mkv, "VfrH264Mkv", VariableRate("matroska"), true},
+      {TestVideoKind::VfrH264Mp4, "VfrH264Mp4", VariableRate("mp4"), true},
+      {TestVideoKind::Ntsc30H264Mkv, "Ntsc30H264Mkv",
+       {.container = "matroska", .frameCount = 90, .frameRate = {30000, 1001}}, true},
+      {TestVideoKind::Ntsc30Vp9Webm, "Ntsc30Vp9Webm",
+       {.container = "webm", .encoder = "libvpx-vp9", .frameCount = 60, .frameRate = {30000, 1001}, .maxBFrames = 0},
+       true},
+      {TestVideoKind::VfrPhoneMp4, "VfrPhoneMp4",
+       {.frameCount = 80, .withAudio = true, .rotationDegrees = 90,
+        .frameTimes100ns = TimesOf({{30, 333'333}, {20, 416'667}, {15, 666'667}, {15, 333'333}})},
+       true},
   };
   return kinds;
 }
@@ -49,6 +96,13 @@ const KindEntry& Entry(TestVideoKind kind) {
   const auto found = std::find_if(kinds.begin(), kinds.end(), [&](const KindEntry& e) { return e.kind == kind; });
   if (found == kinds.end()) throw std::invalid_argument("unknown TestVideoKind " + std::to_string(static_cast<int>(kind)));
   return *found;
+}
+
+std::vector<TestVideoKind> KindsWhere(bool realWorld) {
+  std::vector<TestVideoKind> kinds;
+  for (const KindEntry& entry : Kinds())
+    if (entry.realWorld == realWorld) kinds.push_back(entry.kind);
+  return kinds;
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -141,11 +195,12 @@ std::string Extension(const std::string& container) {
 }  // namespace
 
 const std::vector<TestVideoKind>& AllTestVideoKinds() {
-  static const std::vector<TestVideoKind> kinds = [] {
-    std::vector<TestVideoKind> all;
-    for (const KindEntry& entry : Kinds()) all.push_back(entry.kind);
-    return all;
-  }();
+  static const std::vector<TestVideoKind> kinds = KindsWhere(false);
+  return kinds;
+}
+
+const std::vector<TestVideoKind>& RealWorldTestVideoKinds() {
+  static const std::vector<TestVideoKind> kinds = KindsWhere(true);
   return kinds;
 }
 
@@ -160,6 +215,17 @@ const std::string& TestVideo(TestVideoKind kind) {
 }
 
 const std::string& BadMediaFile(BadMediaKind kind) { return TestMediaCatalog::Instance().Bad(kind); }
+
+const char* BadMediaKindName(BadMediaKind kind) {
+  switch (kind) {
+    case BadMediaKind::AudioOnly: return "AudioOnly";
+    case BadMediaKind::Text: return "Text";
+    case BadMediaKind::Empty: return "Empty";
+    case BadMediaKind::TruncatedMp4: return "TruncatedMp4";
+    case BadMediaKind::TruncatedMp4NoIndex: return "TruncatedMp4NoIndex";
+  }
+  return "Unknown";
+}
 
 VideoSpec BenchmarkSpec(int frameCount) {
   return {.width = 1920, .height = 1080, .frameCount = frameCount, .gopSize = 60};

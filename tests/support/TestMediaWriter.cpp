@@ -2,6 +2,7 @@
 // WriteTestAudio.
 #include "FfmpegHandles.h"
 #include "FrameIndexPattern.h"
+#include "MediaDamage.h"
 #include "TestMedia.h"
 
 extern "C" {
@@ -52,6 +53,34 @@ void ValidateVideoSpec(const VideoSpec& spec) {
           "startOffset100ns", std::to_string(spec.startOffset100ns), "only a positive offset, only in mpegts");
   Require(!spec.openGop || spec.encoder == "libx264" || spec.encoder == "libx265", "openGop", "true",
           "only libx264 and libx265 are told to make open GOPs");
+  const std::vector<int64_t>& times = spec.frameTimes100ns;
+  Require(times.empty() || static_cast<int>(times.size()) == spec.frameCount, "frameTimes100ns.size()",
+          std::to_string(times.size()), "must be 0 or frameCount (" + std::to_string(spec.frameCount) + ")");
+  for (size_t i = 0; i < times.size(); ++i) {
+    Require(i == 0 ? times[0] == 0 : times[i] > times[i - 1], "frameTimes100ns[" + std::to_string(i) + "]",
+            std::to_string(times[i]), "must start at 0 and increase");
+  }
+  Require(spec.damagedPacketCount >= 0 && spec.damagedPacketFirst >= 0 &&
+              spec.damagedPacketFirst + spec.damagedPacketCount <= spec.frameCount,
+          "damagedPacketFirst..Count",
+          std::to_string(spec.damagedPacketFirst) + ".." + std::to_string(spec.damagedPacketCount),
+          "must lie within the frames");
+}
+
+// Variable-rate timestamps are counted in this base; it holds milliseconds and NTSC frame
+// times exactly.
+constexpr AVRational kVariableRateTimeBase{1, 90000};
+
+// Where the encoder's pictures are timed: whole frames for a constant rate.
+AVRational EncoderTimeBase(const VideoSpec& spec) {
+  return spec.frameTimes100ns.empty() ? AVRational{spec.frameRate.den, spec.frameRate.num} : kVariableRateTimeBase;
+}
+
+// Length of the video: up to the end of its last frame (a nominal frame after its start).
+double VideoSeconds(const VideoSpec& spec) {
+  const double frame = static_cast<double>(spec.frameRate.den) / spec.frameRate.num;
+  if (spec.frameTimes100ns.empty()) return spec.frameCount * frame;
+  return static_cast<double>(spec.frameTimes100ns.back()) / 1e7 + frame;
 }
 
 // The private options that make each encoder keep the requested GOP structure and a quality at
@@ -81,6 +110,9 @@ void AddEncoderOptions(const VideoSpec& spec, AVCodecContext& context, AVDiction
     av_dict_set(options, "crf", "18", 0);
     av_dict_set(options, "deadline", "good", 0);
     av_dict_set(options, "cpu-used", "5", 0);
+  } else if (spec.encoder == "libxvid") {
+    // A bit rate so generous that the quantiser stays at its finest.
+    context.bit_rate = 4'000'000;
   } else if (spec.encoder == "mpeg4" || spec.encoder == "mpeg2video") {
     context.flags |= AV_CODEC_FLAG_QSCALE;
     context.global_quality = FF_QP2LAMBDA * 3;
@@ -188,7 +220,7 @@ AVCodecContext& TestMediaWriter::OpenEncoder(const AVCodec* codec, AVPixelFormat
   encoder.height = spec_.height;
   encoder.pix_fmt = pixelFormat;
   encoder.color_range = AVCOL_RANGE_MPEG;
-  encoder.time_base = AVRational{spec_.frameRate.den, spec_.frameRate.num};
+  encoder.time_base = EncoderTimeBase(spec_);
   encoder.framerate = AVRational{spec_.frameRate.num, spec_.frameRate.den};
   encoder.gop_size = spec_.gopSize;
   encoder.max_b_frames = spec_.maxBFrames;
@@ -246,7 +278,9 @@ void TestMediaWriter::WriteVideo(AVCodecContext& encoder, AVStream& stream) {
                     static_cast<size_t>(AV_CEIL_RSHIFT(frame->width, descriptor->log2_chroma_w)));
       }
     }
-    frame->pts = index;
+    frame->pts = spec_.frameTimes100ns.empty()
+                     ? index
+                     : av_rescale_q(spec_.frameTimes100ns[index], AVRational{1, 10'000'000}, encoder.time_base);
     Encode(encoder, stream, frame.get());
   }
   Encode(encoder, stream, nullptr);
@@ -304,8 +338,16 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libx265.so\n
 
 std::string WriteTestVideo(const VideoSpec& spec, const std::string& path) {
   ValidateVideoSpec(spec);
-  const double seconds = static_cast<double>(spec.frameCount) * spec.frameRate.den / spec.frameRate.num;
-  return WriteMedia(spec, true, spec.withAudio ? seconds : 0.0, path);
+  WriteMedia(spec, true, spec.withAudio ? VideoSeconds(spec) : 0.0, path);
+  if (spec.damagedPacketCount > 0) {
+    try {
+      DamageVideoPackets(path, spec.damagedPacketFirst, spec.damagedPacketCount);
+    } catch (...) {
+      std::remove(path.c_str());
+      throw;
+    }
+  }
+  return path;
 }
 
 std::string WriteTestAudio(double seconds, const std::string& path) {

@@ -2,6 +2,7 @@
 
 #include "platform/mf/Mfapi.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <vector>
@@ -22,6 +23,9 @@ constexpr int64_t kOneSecond = 10'000'000;
 // search by timestamp) is retried this many times, further back each time, before it falls
 // back to the start of the stream.
 constexpr int kSeekBackoffAttempts = 6;
+// A demuxer that fails this many reads in a row without moving on in the byte stream cannot
+// get past the damage: the stream ends there.
+constexpr int kStuckReadLimit = 8;
 
 GUID SubtypeOf(const AVCodecParameters& parameters) {
   switch (parameters.codec_id) {
@@ -79,12 +83,23 @@ std::optional<uint32_t> RotationOf(const AVStream& stream) {
   return static_cast<uint32_t>(quarter * 90);
 }
 
+// Flagged by libavcodec as damaged: concealed, or built on data it could not decode.
+bool IsDamaged(const AVFrame& frame) {
+  return (frame.flags & AV_FRAME_FLAG_CORRUPT) != 0 || frame.decode_error_flags != 0;
+}
+
 int64_t FrameDurationOf(const AVFrame& frame) {
 #if LIBAVUTIL_VERSION_MAJOR >= 58
   return frame.duration;
 #else
   return frame.pkt_duration;
 #endif
+}
+
+// One frame at the stream's nominal rate, in 100 ns.
+std::optional<int64_t> NominalSpacing(const std::optional<Ratio>& rate) {
+  if (!rate || rate->numerator == 0) return std::nullopt;
+  return av_rescale(kOneSecond, rate->denominator, rate->numerator);
 }
 
 }  // namespace
@@ -115,10 +130,12 @@ int FfmpegMediaSource::CheckInterrupt(void* opaque) {
 }
 
 HRESULT FfmpegMediaSource::Open() {
-  frame_.reset(av_frame_alloc());
+  decoded_.reset(av_frame_alloc());
+  held_.reset(av_frame_alloc());
+  current_.reset(av_frame_alloc());
   packet_.reset(av_packet_alloc());
   AVFormatContext* context = avformat_alloc_context();
-  if (io_->Context() == nullptr || !frame_ || !packet_ || context == nullptr) {
+  if (io_->Context() == nullptr || !decoded_ || !held_ || !current_ || !packet_ || context == nullptr) {
     avformat_free_context(context);
     return E_OUTOFMEMORY;
   }
@@ -153,11 +170,11 @@ HRESULT FfmpegMediaSource::Open() {
   } else if (context->start_time != AV_NOPTS_VALUE) {
     startTime_ = av_rescale_q(context->start_time, AV_TIME_BASE_Q, timeBase_);
   }
-  lastTime_ = startTime_;
 
   HRESULT hr = OpenDecoder();
   if (FAILED(hr)) return hr;
   DescribeStream();
+  timeline_ = FrameTimeline(NominalSpacing(info_.frameRate));
   // Other streams are never read: dropping their packets in the demuxer saves the copies.
   for (unsigned i = 0; i < context->nb_streams; ++i)
     if (static_cast<int>(i) != streamIndex_) context->streams[i]->discard = AVDISCARD_ALL;
@@ -187,11 +204,16 @@ void FfmpegMediaSource::DescribeStream() {
   info_.pixelAspect = RatioOf(av_guess_sample_aspect_ratio(format_.get(), &stream, nullptr));
   info_.frameRate = RatioOf(stream.avg_frame_rate);
   if (!info_.frameRate) info_.frameRate = RatioOf(stream.r_frame_rate);
-  if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0) {
-    info_.duration = av_rescale_q(stream.duration, timeBase_, k100ns);
-  } else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
-    info_.duration = av_rescale_q(format_->duration, AV_TIME_BASE_Q, k100ns);
+  // The presentation ends where the later of the stream and the container says (in the
+  // stream's time base): an MP4's track duration counts decode times, so with B-frames and a
+  // variable rate its last picture can be presented after it; the container's covers it.
+  std::optional<int64_t> end;
+  if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0) end = startTime_ + stream.duration;
+  if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
+    const int64_t formatStart = format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0;
+    end = std::max(end.value_or(INT64_MIN), av_rescale_q(formatStart + format_->duration, AV_TIME_BASE_Q, timeBase_));
   }
+  if (end && *end > startTime_) info_.duration = av_rescale_q(*end - startTime_, timeBase_, k100ns);
   for (unsigned i = 0; i < format_->nb_streams; ++i)
     if (format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) info_.hasAudio = true;
 }
@@ -205,14 +227,27 @@ int64_t FfmpegMediaSource::ToStreamTime(int64_t time100ns) const {
   return av_rescale_q_rnd(time100ns, k100ns, timeBase_, AV_ROUND_DOWN) + startTime_;
 }
 
-SourceRead FfmpegMediaSource::Failure(int error) {
+FfmpegMediaSource::Decoded FfmpegMediaSource::Fail(int error) {
   HRESULT hr = HresultFromAvError(error);
   if (error == AVERROR(EIO) && FAILED(io_->LastError())) hr = io_->LastError();
   failure_ = hr;
+  return Decoded::kFailure;
+}
+
+SourceRead FfmpegMediaSource::FailureRead() const {
   SourceRead read;
   read.kind = SourceRead::Kind::kError;
-  read.error = hr;
+  read.error = failure_;
   return read;
+}
+
+bool FfmpegMediaSource::IsStreamFailure(int error) const {
+  return error == AVERROR(ENOMEM) || error == AVERROR_EXIT || error == AVERROR(EIO) || FAILED(io_->LastError()) ||
+         format_->pb->error < 0;
+}
+
+void FfmpegMediaSource::NoteDamage(HRESULT error) {
+  if (SUCCEEDED(damage_)) damage_ = FAILED(error) ? error : MF_E_INVALID_STREAM_DATA;
 }
 
 int FfmpegMediaSource::ReadVideoPacket() {
@@ -222,8 +257,20 @@ int FfmpegMediaSource::ReadVideoPacket() {
   }
   for (;;) {
     av_packet_unref(packet_.get());
-    int error = av_read_frame(format_.get(), packet_.get());
-    if (error < 0) return error;
+    const int error = av_read_frame(format_.get(), packet_.get());
+    if (error == AVERROR_EOF) return error;
+    if (error < 0) {
+      if (IsStreamFailure(error)) return error;
+      // Damaged container data: the demuxer looks for the next packet it can read on the next
+      // call, unless it is stuck.
+      const int64_t at = avio_tell(format_->pb);
+      stuckReads_ = at == stuckAt_ ? stuckReads_ + 1 : 1;
+      stuckAt_ = at;
+      if (avio_feof(format_->pb) || stuckReads_ >= kStuckReadLimit) return AVERROR_EOF;
+      NoteDamage(HresultFromAvError(error));
+      continue;
+    }
+    stuckReads_ = 0;
     if (packet_->stream_index == streamIndex_) return 0;
   }
 }
@@ -234,54 +281,50 @@ bool FfmpegMediaSource::AcceptAfterCut() {
   awaitingKeyFrame_ = false;
   cutKeyTime_.reset();
   if (packet_->pts != AV_NOPTS_VALUE) cutKeyTime_ = packet_->pts;
+  // A first picture without a time of its own is this key frame.
+  const int64_t keyTime = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+  timeline_.Restart(keyTime != AV_NOPTS_VALUE ? std::optional<int64_t>(To100ns(keyTime)) : std::nullopt);
   return true;
 }
 
 bool FfmpegMediaSource::ShouldDrop(const AVFrame& frame) const {
-  if ((frame.flags & AV_FRAME_FLAG_CORRUPT) != 0 || frame.decode_error_flags != 0) return true;
+  if (IsDamaged(frame)) return true;
   // Pictures before the key frame a cut resumed at refer to pictures before the cut.
   return cutKeyTime_ && frame.best_effort_timestamp != AV_NOPTS_VALUE && frame.best_effort_timestamp < *cutKeyTime_;
 }
 
-SourceRead FfmpegMediaSource::ReadNext() {
-  SourceRead read;
-  haveFrame_ = false;
-  if (FAILED(failure_)) {
-    read.kind = SourceRead::Kind::kError;
-    read.error = failure_;
-    return read;
+FfmpegMediaSource::Decoded FfmpegMediaSource::EndOfPictures() {
+  decoderDrained_ = true;
+  if (!anyPicture_ && FAILED(damage_)) {
+    failure_ = damage_;
+    return Decoded::kFailure;
   }
-  read.kind = SourceRead::Kind::kEndOfStream;
-  if (decoderDrained_) return read;
+  return Decoded::kEnd;
+}
 
+FfmpegMediaSource::Decoded FfmpegMediaSource::DecodePicture() {
   for (;;) {
-    if (interrupted_.load(std::memory_order_relaxed)) return Failure(AVERROR_EXIT);
-    int error = avcodec_receive_frame(codec_.get(), frame_.get());
+    if (interrupted_.load(std::memory_order_relaxed)) return Fail(AVERROR_EXIT);
+    if (decoderDrained_) return EndOfPictures();
+    int error = avcodec_receive_frame(codec_.get(), decoded_.get());
     if (error == 0) {
-      if (ShouldDrop(*frame_)) {
-        av_frame_unref(frame_.get());
+      if (ShouldDrop(*decoded_)) {
+        if (IsDamaged(*decoded_)) NoteDamage(MF_E_INVALID_STREAM_DATA);
+        av_frame_unref(decoded_.get());
         continue;
       }
-      int64_t time = frame_->best_effort_timestamp;
-      if (time == AV_NOPTS_VALUE) time = lastTime_;
-      lastTime_ = time;
-      haveFrame_ = true;
-      read.kind = SourceRead::Kind::kFrame;
-      read.time = To100ns(time);
-      const int64_t duration = FrameDurationOf(*frame_);
-      if (duration > 0) read.duration = av_rescale_q(duration, timeBase_, k100ns);
-      return read;
+      anyPicture_ = true;
+      return Decoded::kPicture;
     }
-    if (error == AVERROR_EOF) {
-      decoderDrained_ = true;
-      return read;
+    if (error == AVERROR_EOF) return EndOfPictures();
+    if (error != AVERROR(EAGAIN)) {
+      // A frame the decoder could not make; the next ones may be fine.
+      if (error == AVERROR(ENOMEM)) return Fail(error);
+      NoteDamage(HresultFromAvError(error));
+      continue;
     }
-    if (error != AVERROR(EAGAIN)) return Failure(error);
-    if (demuxEnded_) {
-      // Draining, yet the decoder asks for input: nothing more will come out.
-      decoderDrained_ = true;
-      return read;
-    }
+    // Draining, yet the decoder asks for input: nothing more will come out.
+    if (demuxEnded_) return EndOfPictures();
 
     error = ReadVideoPacket();
     if (error == AVERROR_EOF) {
@@ -289,26 +332,82 @@ SourceRead FfmpegMediaSource::ReadNext() {
       avcodec_send_packet(codec_.get(), nullptr);  // drain the pictures still held back
       continue;
     }
-    if (error < 0) return Failure(error);
+    if (error < 0) return Fail(error);
     if (!AcceptAfterCut()) continue;
     error = avcodec_send_packet(codec_.get(), packet_.get());
     av_packet_unref(packet_.get());
-    // A damaged packet is skipped; the pictures that depend on it come out flagged corrupt.
-    if (error == AVERROR_INVALIDDATA) continue;
-    if (error < 0 && error != AVERROR(EAGAIN)) return Failure(error);
+    // A packet the decoder rejects is passed over; pictures built on it may come out flagged.
+    if (error == AVERROR(ENOMEM)) return Fail(error);
+    if (error < 0 && error != AVERROR(EAGAIN)) NoteDamage(HresultFromAvError(error));
   }
 }
 
+void FfmpegMediaSource::HoldDecoded() {
+  const int64_t stamp = decoded_->best_effort_timestamp;
+  const int64_t duration = FrameDurationOf(*decoded_);
+  heldDuration_.reset();
+  if (duration > 0) heldDuration_ = av_rescale_q(duration, timeBase_, k100ns);
+  heldTime_ = timeline_.Place(stamp != AV_NOPTS_VALUE ? std::optional<int64_t>(To100ns(stamp)) : std::nullopt,
+                              heldDuration_);
+  std::swap(held_, decoded_);
+  av_frame_unref(decoded_.get());
+  haveHeld_ = true;
+}
+
+SourceRead FfmpegMediaSource::ReadNext() {
+  SourceRead read;
+  haveCurrent_ = false;
+  av_frame_unref(current_.get());
+  if (!haveHeld_) {
+    if (FAILED(failure_)) return FailureRead();
+    switch (DecodePicture()) {
+      case Decoded::kFailure:
+        return FailureRead();
+      case Decoded::kEnd:
+        read.kind = SourceRead::Kind::kEndOfStream;
+        return read;
+      case Decoded::kPicture:
+        HoldDecoded();
+        break;
+    }
+  }
+
+  // The held picture goes out once the next one's time is known; a failure reading on is
+  // reported by the read after it.
+  const int64_t time = heldTime_;
+  const std::optional<int64_t> ownDuration = heldDuration_;
+  std::swap(current_, held_);
+  haveHeld_ = false;
+  haveCurrent_ = true;
+  read.kind = SourceRead::Kind::kFrame;
+  read.time = time;
+  if (!FAILED(failure_) && DecodePicture() == Decoded::kPicture) {
+    HoldDecoded();
+    read.duration = heldTime_ - time;
+  } else {
+    read.duration = timeline_.LastSpacing(ownDuration);
+  }
+  return read;
+}
+
 HRESULT FfmpegMediaSource::Render(const PictureTarget& target) {
-  if (!haveFrame_) return MF_E_INVALIDREQUEST;
-  return converter_.Convert(*frame_, info_.rotation.value_or(0), target);
+  if (!haveCurrent_) return MF_E_INVALIDREQUEST;
+  return converter_.Convert(*current_, info_.rotation.value_or(0), target);
+}
+
+void FfmpegMediaSource::DiscardPictures() {
+  av_frame_unref(decoded_.get());
+  av_frame_unref(held_.get());
+  av_frame_unref(current_.get());
+  haveHeld_ = false;
+  haveCurrent_ = false;
+  timeline_.Restart();
 }
 
 void FfmpegMediaSource::ResetDecoderState() {
   avcodec_flush_buffers(codec_.get());
-  av_frame_unref(frame_.get());
+  DiscardPictures();
   av_packet_unref(packet_.get());
-  haveFrame_ = false;
   haveQueuedPacket_ = false;
   demuxEnded_ = false;
   decoderDrained_ = false;
@@ -380,8 +479,7 @@ HRESULT FfmpegMediaSource::Seek(int64_t position) {
 
 void FfmpegMediaSource::Flush() {
   avcodec_flush_buffers(codec_.get());
-  av_frame_unref(frame_.get());
-  haveFrame_ = false;
+  DiscardPictures();
   // A seek that already positioned the source keeps its key packet; otherwise decoding resumes
   // at the next key frame, since the pictures in between refer to what the flush threw away.
   if (!haveQueuedPacket_) {

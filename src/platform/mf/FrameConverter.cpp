@@ -35,6 +35,19 @@ void TurnPlane(const uint8_t* in, uint32_t inPitch, uint32_t width, uint32_t hei
   }
 }
 
+// An odd NV12 picture fills its plane's extra luma column and row with copies of its last
+// ones; chroma already covers them (libswscale rounds chroma sizes up).
+void RepeatEdges(const PictureTarget& target) {
+  uint8_t* luma = target.planes[0];
+  const size_t pitch = target.pitches[0];
+  if (target.width % 2 != 0) {
+    for (uint32_t y = 0; y < target.height; ++y) luma[y * pitch + target.width] = luma[y * pitch + target.width - 1];
+  }
+  if (target.height % 2 != 0) {
+    std::memcpy(luma + target.height * pitch, luma + (target.height - 1) * pitch, EvenNv12Size(target.width));
+  }
+}
+
 int SwsColorspace(AVColorSpace colorspace) {
   switch (colorspace) {
     case AVCOL_SPC_BT709:
@@ -85,7 +98,7 @@ HRESULT FrameConverter::PrepareScaler(const AVFrame& frame, int width, int heigh
 HRESULT FrameConverter::Convert(const AVFrame& frame, uint32_t rotation, const PictureTarget& target) {
   const bool nv12 = target.format == PictureFormat::Nv12;
   if (target.width == 0 || target.height == 0 || target.planes[0] == nullptr) return E_INVALIDARG;
-  if (nv12 && (target.planes[1] == nullptr || target.width % 2 != 0 || target.height % 2 != 0)) return E_INVALIDARG;
+  if (nv12 && target.planes[1] == nullptr) return E_INVALIDARG;
   if (rotation != 0 && rotation != 90 && rotation != 180 && rotation != 270) return E_INVALIDARG;
   if (frame.width <= 0 || frame.height <= 0) return E_INVALIDARG;
 
@@ -105,8 +118,8 @@ HRESULT FrameConverter::Convert(const AVFrame& frame, uint32_t rotation, const P
     pitches[0] = static_cast<int>(target.pitches[0]);
     pitches[1] = static_cast<int>(target.pitches[1]);
   } else {
-    scratchPitch = AlignUp(nv12 ? width : width * 4, kRowAlignment);
-    const uint32_t rows = nv12 ? height + height / 2 : height;
+    scratchPitch = AlignUp(nv12 ? EvenNv12Size(width) : width * 4, kRowAlignment);
+    const uint32_t rows = nv12 ? height + EvenNv12Size(height) / 2 : height;
     scratch_.resize(size_t{scratchPitch} * rows);
     planes[0] = scratch_.data();
     pitches[0] = static_cast<int>(scratchPitch);
@@ -117,14 +130,15 @@ HRESULT FrameConverter::Convert(const AVFrame& frame, uint32_t rotation, const P
   }
   const int rowsOut = sws_scale(scaler_.get(), frame.data, frame.linesize, 0, frame.height, planes, pitches);
   if (rowsOut <= 0) return E_FAIL;
-  if (rotation == 0) return S_OK;
 
-  if (nv12) {
+  if (rotation != 0 && nv12) {
     TurnPlane<uint8_t>(planes[0], scratchPitch, width, height, rotation, target.planes[0], target.pitches[0]);
-    TurnPlane<uint16_t>(planes[1], scratchPitch, width / 2, height / 2, rotation, target.planes[1], target.pitches[1]);
-  } else {
+    TurnPlane<uint16_t>(planes[1], scratchPitch, EvenNv12Size(width) / 2, EvenNv12Size(height) / 2, rotation,
+                        target.planes[1], target.pitches[1]);
+  } else if (rotation != 0) {
     TurnPlane<uint32_t>(planes[0], scratchPitch, width, height, rotation, target.planes[0], target.pitches[0]);
   }
+  if (nv12) RepeatEdges(target);
   return S_OK;
 }
 

@@ -16,8 +16,9 @@ namespace korvane::mf {
 class FrameConverter {
  public:
   // Writes `frame` turned clockwise by `rotation` (0, 90, 180 or 270) and scaled to the target's
-  // size. E_INVALIDARG for a target without planes or size (or an odd NV12 size), E_FAIL when
-  // libswscale refuses the conversion.
+  // size; an odd NV12 size gets its extra column and row repeated from the edge (see
+  // PictureTarget). E_INVALIDARG for a target without planes or size, E_FAIL when libswscale
+  // refuses the conversion.
   HRESULT Convert(const AVFrame& frame, uint32_t rotation, const PictureTarget& target);
 
  private:

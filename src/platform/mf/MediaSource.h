@@ -41,8 +41,11 @@ struct MediaSourceInfo {
 enum class PictureFormat { Nv12, Bgra32 };
 
 // Where a source writes a picture: plane 0 is luma (NV12) or the BGRA pixels; plane 1 the
-// interleaved chroma of NV12 (height / 2 rows). width and height are the display-orientation
-// size to produce; NV12 sizes are even.
+// interleaved chroma of NV12. width and height are the display-orientation size to produce,
+// odd or even. NV12 planes are laid out for the size rounded up to even (EvenNv12Size), as an
+// NV12 texture needs whole chroma samples: luma has that many columns and rows, chroma half as
+// many rows of as many bytes. A source fills the extra column and row by repeating the
+// picture's last ones, so that the picture's own pixels are all there and nothing else shows.
 struct PictureTarget {
   PictureFormat format = PictureFormat::Nv12;
   uint32_t width = 0;
@@ -51,14 +54,19 @@ struct PictureTarget {
   uint32_t pitches[2] = {0, 0};
 };
 
+// An NV12 extent: the picture's, rounded up to even.
+constexpr uint32_t EvenNv12Size(uint32_t extent) { return extent + (extent & 1u); }
+
 // The result of ReadNext.
 struct SourceRead {
   enum class Kind {
-    kFrame,        // a decoded picture, `time` and `duration` set; Render writes it
+    kFrame,        // a decoded picture at `time`, shown for `duration` when known; Render writes it
     kEndOfStream,  // nothing more until a seek
     kStreamTick,   // a gap: no picture for a while; the reader reports MF_SOURCE_READERF_STREAMTICK
     kNothing,      // the read ended without picture or flag (the reader reports flags 0)
-    kError,        // demux or decode failure `error`; the reader stays failed from then on
+    kError,        // a failure `error` the source cannot read past (for FFmpeg: a failing byte
+                   // stream, no memory, a stream without a single picture); the reader stays
+                   // failed from then on
   };
   Kind kind = Kind::kNothing;
   int64_t time = 0;

@@ -23,9 +23,11 @@
 // exception: the stored size itself (the native value, which is what the current type reports
 // until a client changes it) means "no scaling", so a 90° 640 × 360 stream gives 360 × 640
 // pictures until another size is set. Any other size scales the upright picture to it
-// (advanced video processing). NV12 textures need even sizes: an odd width or height is
-// rounded down to even (a 321 × 241 stream gives 320 × 240 NV12 textures; RGB32 keeps odd
-// sizes). A change of type applies from the next picture the reader produces. The conversion,
+// (advanced video processing). NV12 textures need even sizes: for an odd width or height the
+// texture is one column or row larger, filled by repeating the picture's last column or row, so
+// that every pixel of the picture is there (a 321 × 241 stream gives 322 × 242 NV12 textures
+// whose top-left 321 × 241 pixels are the picture; RGB32 textures keep odd sizes). A change of
+// type applies from the next picture the reader produces. The conversion,
 // scaling and turning always happen, whatever MF_SOURCE_READER_ENABLE_ADVANCED_VIDEO_PROCESSING
 // says; MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS is accepted and changes nothing.
 //
@@ -38,10 +40,17 @@
 // when none is free.
 //
 // Times are in 100 ns from the start of the presentation (the container's start time is
-// subtracted, so the first frame of most files is at 0). A sample's duration is the frame's own
-// when the container gives one; GetSampleDuration fails with MF_E_NO_SAMPLE_DURATION otherwise.
-// MF_PD_DURATION (GetPresentationAttribute on MF_SOURCE_READER_MEDIASOURCE) is the presentation's
-// duration; MF_E_ATTRIBUTENOTFOUND when the container does not know it.
+// subtracted, so the first frame of most files is at 0). Every picture has a time of its own and
+// none is negative: a picture the container gives no time follows the one before it. A sample's
+// duration is how long a player shows it: up to the next picture's time, whatever the
+// container says (so a variable frame rate, timestamps rounded to milliseconds or a skipped
+// stretch of damage leave neither gaps nor overlaps between samples); the last picture before
+// the end keeps the container's duration, or the spacing before it when the container has
+// none. GetSampleDuration fails with MF_E_NO_SAMPLE_DURATION only when nothing is known.
+// MF_MT_FRAME_RATE stays the nominal rate the container states. MF_PD_DURATION
+// (GetPresentationAttribute on MF_SOURCE_READER_MEDIASOURCE) is the presentation's duration,
+// reaching at least the last picture's time (the later of the stream's and the container's
+// end); MF_E_ATTRIBUTENOTFOUND when the container does not know it.
 //
 // Asynchronous mode only: MF_SOURCE_READER_ASYNC_CALLBACK is required (E_INVALIDARG without it).
 // Each reader has one work thread that runs reads and flushes in the order they were asked for
@@ -62,9 +71,12 @@
 // OnFlush begins, ReadSample fails with MF_E_NOTACCEPTING.
 //
 // End and errors. At the end of the stream a read completes with MF_SOURCE_READERF_ENDOFSTREAM
-// and no sample, again for every further read, until a seek. A demux or decode failure completes
-// the read with MF_SOURCE_READERF_ERROR and the failure as hrStatus; from then on every read does
-// the same and SetCurrentPosition fails with that code.
+// and no sample, again for every further read, until a seek. Damage is passed over as a player
+// passes over it: packets the demuxer cannot read or the decoder rejects and frames it cannot
+// make are skipped, and the pictures around them keep their times. A failing read of the byte
+// stream, running out of memory, or a stream that yields no picture at all completes the read
+// with MF_SOURCE_READERF_ERROR and the failure as hrStatus; from then on every read does the
+// same and SetCurrentPosition fails with that code.
 //
 // Lifetime. The reader holds a reference to the callback from creation until its last Release.
 // The last Release stops the work thread: a read in flight is abandoned without a callback and

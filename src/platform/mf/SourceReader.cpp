@@ -35,11 +35,6 @@ OutputFormat SourceReader::OutputFor(const MediaSourceInfo& info, REFGUID subtyp
   output.format = subtype == MFVideoFormat_NV12 ? PictureFormat::Nv12 : PictureFormat::Bgra32;
   const uint32_t rotation = info.rotation.value_or(0);
   if (width == info.width && height == info.height && (rotation == 90 || rotation == 270)) std::swap(width, height);
-  if (output.format == PictureFormat::Nv12) {
-    // NV12 textures have whole chroma samples: odd sizes lose their last row or column.
-    width = std::max<uint32_t>(width & ~1u, 2);
-    height = std::max<uint32_t>(height & ~1u, 2);
-  }
   output.width = width;
   output.height = height;
   return output;

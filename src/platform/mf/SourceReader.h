@@ -37,7 +37,7 @@ class SourceReader final : public ComObject<IMFSourceReader> {
   HRESULT GetPresentationAttribute(DWORD streamIndex, REFGUID attribute, PROPVARIANT* value) override;
 
   // The pictures a current type of `subtype` and `width` × `height` asks for (see MfReadWrite.h:
-  // the stored size means the upright stored size; NV12 sizes are rounded down to even).
+  // the stored size means the upright stored size).
   static OutputFormat OutputFor(const MediaSourceInfo& info, REFGUID subtype, uint32_t width, uint32_t height);
 
  protected:

@@ -207,8 +207,10 @@ SourceReaderWorker::ReadResult SourceReaderWorker::ExecuteRead() {
 HRESULT SourceReaderWorker::MakeSample(const SourceRead& read, const OutputFormat& output,
                                        ComPtr<IMFSample>& sample) {
   const bool nv12 = output.format == PictureFormat::Nv12;
+  const uint32_t textureWidth = nv12 ? EvenNv12Size(output.width) : output.width;
+  const uint32_t textureHeight = nv12 ? EvenNv12Size(output.height) : output.height;
   ComPtr<ID3D11Texture2D> texture;
-  HRESULT hr = pool_.Acquire(nv12 ? DXGI_FORMAT_NV12 : DXGI_FORMAT_B8G8R8A8_UNORM, output.width, output.height,
+  HRESULT hr = pool_.Acquire(nv12 ? DXGI_FORMAT_NV12 : DXGI_FORMAT_B8G8R8A8_UNORM, textureWidth, textureHeight,
                              texture);
   if (FAILED(hr)) return hr;
   ComPtr<d3d11::ISoftwareTexture> pixels;
@@ -224,7 +226,7 @@ HRESULT SourceReaderWorker::MakeSample(const SourceRead& read, const OutputForma
   target.planes[0] = pixels->Data();
   target.pitches[0] = pixels->RowPitch();
   if (nv12) {
-    target.planes[1] = pixels->Data() + size_t{pixels->RowPitch()} * output.height;
+    target.planes[1] = pixels->Data() + size_t{pixels->RowPitch()} * textureHeight;
     target.pitches[1] = pixels->RowPitch();
   }
   hr = source_->Render(target);

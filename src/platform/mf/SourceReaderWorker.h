@@ -33,7 +33,7 @@ namespace korvane::mf {
 // What the pictures are made into.
 struct OutputFormat {
   PictureFormat format = PictureFormat::Nv12;
-  uint32_t width = 0;   // display orientation; even for NV12
+  uint32_t width = 0;   // the picture's, in display orientation; NV12 textures round it up to even
   uint32_t height = 0;
 };
 

@@ -1,0 +1,233 @@
+// Reading files as they come from the field: damage is passed over as a player passes over it,
+// pictures without timestamps still get times of their own, odd sizes keep every pixel, and
+// only a failing byte stream or a stream without a single picture is an error.
+#include "ReaderHarness.h"
+
+#include "platform/com/RuntimeClass.h"
+#include "platform/mf/Mferror.h"
+#include "support/TestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace korvane::mf::test {
+namespace {
+
+using ABI::Windows::Storage::Streams::IRandomAccessStream;
+using korvane::test::ReferenceFrame;
+using korvane::test::TestVideoKind;
+
+struct Delivered {
+  int64_t time = 0;
+  int64_t duration = -1;
+  int index = -1;
+};
+
+// Reads every sample up to the end (or an error) and returns them; `last` gets the completion
+// that ended the reading.
+std::vector<Delivered> ReadToEnd(OpenReader& open, Completion& last) {
+  std::vector<Delivered> delivered;
+  for (int i = 0; i < 1000; ++i) {
+    last = ReadOne(open);
+    if (!last.sample) break;
+    Delivered d{last.time};
+    LONGLONG duration = -1;
+    if (SUCCEEDED(last.sample->GetSampleDuration(&duration))) d.duration = duration;
+    d.index = FrameIndexOf(open, TextureOf(last.sample.Get()).Get());
+    delivered.push_back(d);
+    open.callback->ForgetSamples();
+  }
+  return delivered;
+}
+
+// Every sample lasts until the next one: no gaps, no overlaps.
+void ExpectBackToBack(const std::vector<Delivered>& delivered) {
+  for (size_t i = 0; i + 1 < delivered.size(); ++i) {
+    EXPECT_EQ(delivered[i + 1].time - delivered[i].time, delivered[i].duration) << "sample " << i;
+  }
+}
+
+class FieldFileTest : public ::testing::TestWithParam<TestVideoKind> {
+ protected:
+  MfStarted started_;
+};
+
+// Every frame FFmpeg's own decoder gets (outside the damage) comes out at its time with its
+// picture, in order, and the reading ends with the end of the stream, not an error.
+TEST_P(FieldFileTest, ReadSample_EveryFrameFfmpegGetsAtItsTime) {
+  const std::string& path = korvane::test::TestVideo(GetParam());
+  const std::vector<ReferenceFrame> expected =
+      korvane::test::FramesToReach(korvane::test::DecodeReference(path, true), korvane::test::TestVideoSpec(GetParam()));
+  OpenReader open = OpenFile(path);
+  ASSERT_EQ(open.hr, S_OK);
+  Completion end;
+  const std::vector<Delivered> delivered = ReadToEnd(open, end);
+  EXPECT_EQ(end.flags, static_cast<DWORD>(MF_SOURCE_READERF_ENDOFSTREAM));
+  EXPECT_EQ(end.status, S_OK);
+
+  for (size_t i = 1; i < delivered.size(); ++i) ASSERT_GT(delivered[i].time, delivered[i - 1].time);
+  for (const ReferenceFrame& frame : expected) {
+    const auto found = std::find_if(delivered.begin(), delivered.end(),
+                                    [&](const Delivered& d) { return d.time == frame.time100ns; });
+    ASSERT_NE(found, delivered.end()) << "frame " << frame.frameIndex << " at " << frame.time100ns;
+    EXPECT_EQ(frame.frameIndex, found->index) << "at " << frame.time100ns;
+  }
+  ExpectBackToBack(delivered);
+  // The last frame keeps the container's duration, or the spacing before it.
+  const ReferenceFrame& last = expected.back();
+  const int64_t spacing = delivered[delivered.size() - 1].time - delivered[delivered.size() - 2].time;
+  EXPECT_EQ(last.duration100ns > 0 ? last.duration100ns : spacing, delivered.back().duration);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, FieldFileTest,
+                         ::testing::ValuesIn(korvane::test::RealWorldTestVideoKinds()),
+                         [](const auto& info) { return std::string(korvane::test::TestVideoKindName(info.param)); });
+
+// An odd-sized video keeps every pixel: the NV12 texture is a column and a row larger, its
+// top-left holds exactly the picture libavcodec makes, and the extra column and row repeat
+// the picture's last ones.
+TEST(FieldOddSizeTest, ReadSample_OddSize_PictureWholeEdgesRepeated) {
+  MfStarted started;
+  const std::string& path = korvane::test::TestVideo(TestVideoKind::OddSizeWebm);
+  const std::vector<ReferenceFrame> reference = korvane::test::DecodeReference(path, true);
+  const size_t width = 321, height = 241, pitch = 322;  // the texture's size and packed pitch
+  OpenReader open = OpenFile(path);
+  ASSERT_EQ(open.hr, S_OK);
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE("frame " + std::to_string(i));
+    D3D11_TEXTURE2D_DESC desc{};
+    ComPtr<ID3D11Texture2D> texture = TextureOf(ReadOne(open).sample.Get(), &desc);
+    ASSERT_TRUE(texture);
+    ASSERT_EQ(std::pair(desc.Width, desc.Height), std::pair(UINT{322}, UINT{242}));
+    const std::vector<uint8_t> bytes = ReadBack(open, texture.Get());
+    const std::vector<uint8_t>& expected = reference[i].nv12;
+    ASSERT_EQ(reference[i].rowPitch, pitch);
+    for (size_t y = 0; y < height; ++y) {
+      ASSERT_EQ(0, std::memcmp(&bytes[y * pitch], &expected[y * pitch], width)) << "luma row " << y;
+      ASSERT_EQ(bytes[y * pitch + width], bytes[y * pitch + width - 1]) << "luma row " << y;
+    }
+    ASSERT_EQ(0, std::memcmp(&bytes[height * pitch], &bytes[(height - 1) * pitch], pitch)) << "last luma row";
+    const size_t chroma = (height + 1) / 2 * pitch;
+    EXPECT_EQ(0, std::memcmp(&bytes[(height + 1) * pitch], &expected[height * pitch], chroma)) << "chroma";
+  }
+}
+
+// Scaled to an odd size and turned upright on the way: still whole chroma, edges repeated.
+TEST(FieldOddSizeTest, SetCurrentMediaType_OddSizeTurned_EdgesRepeated) {
+  MfStarted started;
+  OpenReader open = OpenFile(korvane::test::TestVideo(TestVideoKind::Rotated90Mp4));
+  ASSERT_EQ(open.hr, S_OK);
+  ASSERT_EQ(SetOutput(open.reader.Get(), MFVideoFormat_NV12, 121, 161), S_OK);
+  for (int i = 0; i < 3; ++i) {
+    D3D11_TEXTURE2D_DESC desc{};
+    ComPtr<ID3D11Texture2D> texture = TextureOf(ReadOne(open).sample.Get(), &desc);
+    ASSERT_TRUE(texture);
+    ASSERT_EQ(std::pair(desc.Width, desc.Height), std::pair(UINT{122}, UINT{162}));
+    int rotation = -1;
+    EXPECT_EQ(FrameIndexOf(open, texture.Get(), &rotation), i);
+    EXPECT_EQ(rotation, 90) << "turned as the file asks";
+    const std::vector<uint8_t> bytes = ReadBack(open, texture.Get());
+    for (size_t y = 0; y < 161; ++y) ASSERT_EQ(bytes[y * 122 + 121], bytes[y * 122 + 120]) << "luma row " << y;
+    EXPECT_EQ(0, std::memcmp(&bytes[161 * 122], &bytes[160 * 122], 122)) << "last luma row";
+  }
+}
+
+// The reader's byte stream over a file, whose reads stop short of `failAt` bytes and fail
+// from there on.
+class FailingStream final
+    : public RuntimeClass<korvane::com::kPlainRuntimeClass, IRandomAccessStream, korvane::winrt::IRandomAccessStreamIo> {
+ public:
+  FailingStream(ComPtr<IRandomAccessStream> file, UINT64 failAt) : file_(std::move(file)), failAt_(failAt) {
+    file_.As(&io_);
+  }
+  static constexpr HRESULT kReadFault = static_cast<HRESULT>(0x8007001E);  // HRESULT_FROM_WIN32(ERROR_READ_FAULT)
+
+
+  HRESULT get_Size(UINT64* value) override { return file_->get_Size(value); }
+  HRESULT put_Size(UINT64) override { return E_NOTIMPL; }
+  HRESULT get_Position(UINT64* value) override { return file_->get_Position(value); }
+  HRESULT Seek(UINT64 position) override { return file_->Seek(position); }
+  HRESULT CloneStream(IRandomAccessStream**) override { return E_NOTIMPL; }
+  HRESULT get_CanRead(BOOL* value) override { return file_->get_CanRead(value); }
+  HRESULT get_CanWrite(BOOL* value) override { return file_->get_CanWrite(value); }
+  HRESULT ReadAt(void* buffer, ULONG size, ULONG* read) override {
+    UINT64 position = 0;
+    file_->get_Position(&position);
+    if (position >= failAt_) return kReadFault;
+    return io_->ReadAt(buffer, static_cast<ULONG>(std::min<UINT64>(size, failAt_ - position)), read);
+  }
+  HRESULT WriteAt(const void*, ULONG, ULONG*) override { return E_ACCESSDENIED; }
+
+ protected:
+  const char* RuntimeClassNameText() const override { return "Korvane.Testing.FailingStream"; }
+
+ private:
+  ComPtr<IRandomAccessStream> file_;
+  ComPtr<korvane::winrt::IRandomAccessStreamIo> io_;
+  UINT64 failAt_;
+};
+
+// Opens a reader as OpenFile does, over any random-access stream.
+OpenReader OpenStream(IRandomAccessStream* stream) {
+  OpenReader open = OpenFile(korvane::test::TestVideo(TestVideoKind::H264Mp4));  // device and callback
+  open.reader.Reset();
+  ComPtr<IMFByteStream> byteStream;
+  ComPtr<IMFAttributes> attributes;
+  EXPECT_EQ(MFCreateAttributes(&attributes, 1), S_OK);
+  attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, open.callback.Get());
+  if (FAILED(open.hr = MFCreateMFByteStreamOnStreamEx(stream, &byteStream)) ||
+      FAILED(open.hr = MFCreateSourceReaderFromByteStream(byteStream.Get(), attributes.Get(), &open.reader)))
+    return open;
+  open.hr = SetOutput(open.reader.Get(), MFVideoFormat_NV12);
+  return open;
+}
+
+// A failing read of the byte stream is not damage: it ends the reading with the stream's own
+// error, which stays.
+TEST(FieldFailureTest, ReadSample_ByteStreamFailsMidway_ItsErrorStays) {
+  MfStarted started;
+  korvane::test::TempFolder folder("korvane-reader");
+  // The index at the front, so that the second half of the file holds only pictures.
+  korvane::test::VideoSpec spec{.frameCount = 300, .indexAtFront = true};
+  const std::string path = korvane::test::WriteTestVideo(spec, folder.File("IndexAtFront.mp4"));
+  ComPtr<IRandomAccessStream> file;
+  ASSERT_EQ(CreateRandomAccessStreamOnFile(path.c_str(), FileAccessMode_Read, IID_PPV_ARGS(&file)), S_OK);
+  UINT64 size = 0;
+  file->get_Size(&size);
+  ComPtr<IRandomAccessStream> failing = MakeRuntimeObject<FailingStream>(file, size / 2);
+  OpenReader open = OpenStream(failing.Get());
+  ASSERT_EQ(open.hr, S_OK);
+
+  Completion end;
+  const std::vector<Delivered> delivered = ReadToEnd(open, end);
+  EXPECT_GT(delivered.size(), 0u);
+  EXPECT_LT(delivered.size(), static_cast<size_t>(spec.frameCount));
+  EXPECT_EQ(end.flags, static_cast<DWORD>(MF_SOURCE_READERF_ERROR));
+  EXPECT_EQ(end.status, FailingStream::kReadFault);
+  Completion again = ReadOne(open);
+  EXPECT_EQ(again.flags, static_cast<DWORD>(MF_SOURCE_READERF_ERROR));
+  EXPECT_EQ(open.reader->SetCurrentPosition(GUID_NULL, Position(0)), FailingStream::kReadFault);
+}
+
+// Damage everywhere: not one picture comes out, and that is an error.
+TEST(FieldFailureTest, ReadSample_NoPictureAtAll_InvalidStreamDataStays) {
+  MfStarted started;
+  korvane::test::TempFolder folder("korvane-reader");
+  korvane::test::VideoSpec spec{.frameCount = 12, .damagedPacketFirst = 0, .damagedPacketCount = 12};
+  OpenReader open = OpenFile(korvane::test::WriteTestVideo(spec, folder.File("AllDamaged.mp4")));
+  ASSERT_EQ(open.hr, S_OK);
+  for (int repeat = 0; repeat < 2; ++repeat) {
+    Completion c = ReadOne(open);
+    EXPECT_FALSE(c.sample);
+    EXPECT_EQ(c.flags, static_cast<DWORD>(MF_SOURCE_READERF_ERROR));
+    EXPECT_EQ(c.status, MF_E_INVALID_STREAM_DATA);
+  }
+  EXPECT_EQ(open.reader->SetCurrentPosition(GUID_NULL, Position(0)), MF_E_INVALID_STREAM_DATA);
+}
+
+}  // namespace
+}  // namespace korvane::mf::test
