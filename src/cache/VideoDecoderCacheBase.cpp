@@ -70,15 +70,25 @@ int64_t VideoDecoderCacheBase::GetPreviousTime(int64_t t) const {
   return limit >= before.EndTime ? -1 : before.Time;
 }
 
+namespace {
+
+// Whether `next` follows `frame` with no frame missing between them. A missing frame leaves a
+// gap of about one frame; adjacent frames touch. Times rounded to 100 ns (or to the millisecond
+// in Matroska) make a missing frame's gap fall a little short of a whole duration, and with a
+// variable frame rate the missing frame may be shorter than `frame`, so the line is drawn
+// halfway: a gap of half of `frame`'s duration or more is a missing frame.
+bool StartsAdjacent(const CachedFrame& frame, const CachedFrame& next) {
+  return next.Time < SaturatingAdd(frame.EndTime, frame.Duration / 2);
+}
+
+}  // namespace
+
 int64_t VideoDecoderCacheBase::GetNextTime(int64_t t) const {
   auto next = Frames.upper_bound(MakeProbe(t));
   if (next == Frames.end() || next == Frames.begin()) return -1;
   const int64_t limit = TruncateToTime(static_cast<double>(next->Time) - (5.0 * static_cast<double>(next->Duration)) * 0.25);
   const auto& before = *std::prev(next);
-  if (before.ContainsTime(t)) {
-    // A whole frame's gap (of the frame containing t) or more after it is not "next".
-    return next->Time >= SaturatingAdd(before.EndTime, before.Duration) ? -1 : next->Time;
-  }
+  if (before.ContainsTime(t)) return StartsAdjacent(before, *next) ? next->Time : -1;
   // t lies in no frame: the next frame counts when it starts within 1.25 of its durations.
   return (limit >= t || t >= next->Time) ? -1 : next->Time;
 }
@@ -94,7 +104,7 @@ const CachedFrame* VideoDecoderCacheBase::FindContaining(int64_t t) const {
 int64_t VideoDecoderCacheBase::GetNextTimeAfter(const CachedFrame& current) const {
   auto next = Frames.upper_bound(current);
   if (next == Frames.end()) return -1;
-  return next->Time >= SaturatingAdd(current.EndTime, current.Duration) ? -1 : next->Time;
+  return StartsAdjacent(current, *next) ? next->Time : -1;
 }
 
 int64_t VideoDecoderCacheBase::GetPreviousTimeBefore(const CachedFrame& current) const {

@@ -82,6 +82,13 @@ INSTANTIATE_TEST_SUITE_P(
         QueryCase{"Next_InFirstOfAdjacent", Query::Next, kAdjacent, 100'000, 333'333},
         QueryCase{"Next_NoFrameAfter", Query::Next, kAdjacent, 400'000, -1},
         QueryCase{"Next_GapOfTwoFrames", Query::Next, kGap, 100'000, -1},
+        QueryCase{"Next_GapUnderHalfAFrame", Query::Next, {{0}, {499'998}}, 100'000, 499'998},
+        QueryCase{"Next_GapOfHalfAFrame", Query::Next, {{0}, {499'999}}, 100'000, -1},
+        // One frame missing between times rounded to 100 ns: the first duration was rounded
+        // up, so the gap is a unit short of a whole frame.
+        QueryCase{"Next_MissingFrameAfterRoundedUpDuration", Query::Next, {{0, 333'334}, {666'667}}, 100'000, -1},
+        // A missing 67 ms frame after a 100 ms one.
+        QueryCase{"Next_MissingShorterFrame", Query::Next, {{0, 1'000'000}, {1'670'000}}, 100'000, -1},
         QueryCase{"Next_InGapWithinOneAndAQuarterFrames", Query::Next, kGap, 600'000, 1'000'000},
         QueryCase{"Next_InGapTooFarBefore", Query::Next, kGap, 500'000, -1},
         QueryCase{"Next_BeforeFirstFrame", Query::Next, kAdjacent, -100'000, -1},

@@ -67,7 +67,10 @@ INSTANTIATE_TEST_SUITE_P(
                       0, 1500 * kMs, 1500 * kMs, 0},
         // A whole frame's gap stays a gap, whichever cache holds which frame.
         NeighbourCase{"GapOfAWholeFrameStaysAGap", 0, {{0, 200 * kMs}, {500 * kMs, 200 * kMs}},
-                      0, -1, 500 * kMs, -1}),
+                      0, -1, 500 * kMs, -1},
+        // Milliseconds of a 30000/1001 stream: 34 ms, then a missing 33 ms frame.
+        NeighbourCase{"MissingFrameOfRoundedTimesIsAGap", 0, {{0, 340 * kMs}, {670 * kMs, 330 * kMs}},
+                      0, -1, 670 * kMs, -1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
