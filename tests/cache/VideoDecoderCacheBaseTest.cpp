@@ -50,6 +50,8 @@ struct QueryCase {
   int64_t limit = 0;
 };
 
+void PrintTo(const QueryCase& c, std::ostream* out) { *out << c.name; }
+
 class QueryTest : public CacheBaseTest, public ::testing::WithParamInterface<QueryCase> {};
 
 TEST_P(QueryTest, Query_ReturnsDocumentedValue) {
@@ -108,6 +110,8 @@ struct CursorCase {
   bool moved;
   int64_t cursorTime;
 };
+
+void PrintTo(const CursorCase& c, std::ostream* out) { *out << c.name; }
 
 class MoveCursorTest : public CacheBaseTest, public ::testing::WithParamInterface<CursorCase> {};
 

@@ -116,6 +116,8 @@ struct PositionCase {
   std::vector<int64_t> memoryAfter;
 };
 
+void PrintTo(const PositionCase& c, std::ostream* out) { *out << c.name; }
+
 class SetPositionTest : public VideoDecoderCacheManagerTest, public ::testing::WithParamInterface<PositionCase> {};
 
 TEST_P(SetPositionTest, SetPosition_LoadsOnlyWhenDiskFrameServesBetter) {

@@ -28,6 +28,8 @@ struct PlanCase {
   int64_t burst;
 };
 
+void PrintTo(const PlanCase& c, std::ostream* out) { *out << c.name; }
+
 class ScanPlanPlan : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(ScanPlanPlan, Plan_StepAndBurstForTheVideo) {
@@ -60,6 +62,8 @@ struct NeedCase {
   bool hasSpace;
   bool needed;
 };
+
+void PrintTo(const NeedCase& c, std::ostream* out) { *out << c.name; }
 
 class ScanPlanIsNeeded : public ::testing::TestWithParam<NeedCase> {};
 

@@ -16,6 +16,8 @@ struct FileKind {
   VideoSpec spec;
 };
 
+void PrintTo(const FileKind& kind, std::ostream* out) { *out << kind.name; }
+
 // Small pictures keep 400 steps quick; 210 frames leave room for 200 steps.
 const std::vector<FileKind> kKinds{
     {"H264BFramesMp4", {.width = 160, .height = 120, .frameCount = 210, .gopSize = 45, .maxBFrames = 3}},

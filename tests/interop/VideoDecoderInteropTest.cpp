@@ -161,6 +161,8 @@ struct TargetCase {
   int64_t previousTarget;
 };
 
+void PrintTo(const TargetCase& c, std::ostream* out) { *out << c.name; }
+
 class MoveTargets : public InteropFixture, public ::testing::WithParamInterface<TargetCase> {
  protected:
   ComPtr<VideoDecoderInterop> MakeInterop() override {

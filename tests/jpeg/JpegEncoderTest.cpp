@@ -112,6 +112,8 @@ struct SourceCase {
   bool read;  // whether the planes were read
 };
 
+void PrintTo(const SourceCase& c, std::ostream* out) { *out << c.name; }
+
 class SourceSizeTest : public JpegEncoderTest, public ::testing::WithParamInterface<SourceCase> {};
 
 TEST_P(SourceSizeTest, EncodeAsync_SourceSize_CheckedBeforeReading) {
@@ -163,6 +165,8 @@ struct ArgumentCase {
   UINT32 width, height;
   const char* named;  // what the failure's message names
 };
+
+void PrintTo(const ArgumentCase& c, std::ostream* out) { *out << c.name; }
 
 class ArgumentOrderTest : public ::testing::TestWithParam<ArgumentCase> {};
 
