@@ -659,16 +659,19 @@ class VideoDecoder {
     detail::Check(interop_->Open(video.Get(), detail::HString(cacheFolder.string()).Get(), device.Graphics()),
                   "VideoDecoder::Open", "cache folder " + detail::Quoted(cacheFolder.string()));
   }
-  // True once the first pass has ended; false on timeout. Throws korvane::Error (E_FAIL, with
-  // the ErrorOccured code) when the decoder reported an error before that.
+  // True once the first pass has ended and its closing position report has come (so that a
+  // later WaitForPosition hears of its own request, not of that report); false on timeout.
+  // Throws korvane::Error (E_FAIL, with the ErrorOccured code) when the decoder reported an
+  // error before that.
   bool WaitForInitialized(std::chrono::nanoseconds timeout) const {
     std::unique_lock lock(state_->mutex);
-    state_->changed.wait_for(lock, timeout, [&] { return state_->initialized || state_->error; });
-    if (!state_->initialized && state_->error) {
+    const auto done = [&] { return state_->initialized && state_->positionReports > 0; };
+    state_->changed.wait_for(lock, timeout, [&] { return done() || state_->error; });
+    if (!done() && state_->error) {
       detail::Throw(E_FAIL, "VideoDecoder::WaitForInitialized",
                     "the video could not be read: ErrorOccured " + std::to_string(*state_->error));
     }
-    return state_->initialized;
+    return done();
   }
   // The last InitializationProgressChanged value (0 to 1).
   double InitializationProgress() const {
