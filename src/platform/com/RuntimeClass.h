@@ -1,7 +1,8 @@
 // RuntimeClass<Flags, Interfaces...>: the implementation helper for runtime-model objects.
 //
 // It supplies what every runtime class shares: the strong count; QueryInterface over the
-// listed interfaces (each with its base chain), IInspectable, IAgileObject and, with
+// listed interfaces (each with its base chain), IInspectable, IAgileObject, IMarshal (the
+// free-threaded marshaler, made at the first request and aggregated into the object) and, with
 // kWeakReference, IWeakReferenceSource — E_NOINTERFACE for anything else; GetIids (the listed
 // interfaces, plus IWeakReferenceSource for weak-capable classes); GetTrustLevel (BaseTrust);
 // and, with kModuleCounted, one count in the module's live-object count for as long as the
@@ -15,6 +16,7 @@
 #pragma once
 
 #include "platform/com/ComObject.h"
+#include "platform/com/FreeThreadedMarshaler.h"
 #include "platform/com/WinRtInterfaces.h"
 #include "platform/com/ObjectCount.h"
 
@@ -79,6 +81,9 @@ class RuntimeClass : public Interfaces..., public IAgileObject, public IWeakRefe
       *object = static_cast<IAgileObject*>(this);
     } else if (kWeak && iid == IWeakReferenceSource::kIid) {
       *object = static_cast<IWeakReferenceSource*>(this);
+    } else if (iid == IMarshal::kIid) {
+      IUnknown* marshaler = Marshaler();
+      return marshaler == nullptr ? E_OUTOFMEMORY : marshaler->QueryInterface(iid, object);
     } else {
       return E_NOINTERFACE;
     }
@@ -130,6 +135,7 @@ class RuntimeClass : public Interfaces..., public IAgileObject, public IWeakRefe
   // Also runs when a derived constructor throws, so the module count never keeps an object
   // that was never finished.
   virtual ~RuntimeClass() {
+    if (IUnknown* marshaler = marshaler_.load(std::memory_order_acquire)) marshaler->Release();
     if constexpr (kWeak) control_->Release();
     if constexpr (kCounted) DecrementModuleObjectCount();
   }
@@ -141,6 +147,18 @@ class RuntimeClass : public Interfaces..., public IAgileObject, public IWeakRefe
   }
 
  private:
+  // The aggregated free-threaded marshaler, made once; a thread that loses the race to make it
+  // drops its own.
+  IUnknown* Marshaler() {
+    IUnknown* current = marshaler_.load(std::memory_order_acquire);
+    if (current != nullptr) return current;
+    IUnknown* made = nullptr;
+    if (FAILED(CoCreateFreeThreadedMarshaler(Inspectable(), &made))) return nullptr;
+    if (marshaler_.compare_exchange_strong(current, made, std::memory_order_acq_rel)) return made;
+    made->Release();
+    return current;
+  }
+
   std::atomic<ULONG>& Count() {
     if constexpr (kWeak) return control_->Strong();
     else return strong_;
@@ -148,6 +166,7 @@ class RuntimeClass : public Interfaces..., public IAgileObject, public IWeakRefe
 
   WeakReferenceControl* control_ = nullptr;
   std::atomic<ULONG> strong_{1};
+  std::atomic<IUnknown*> marshaler_{nullptr};  // the marshaler's own IUnknown, owned
 };
 
 }  // namespace korvane::com
