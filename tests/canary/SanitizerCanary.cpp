@@ -1,0 +1,39 @@
+// Makes one fault of the kind named by its argument, so that the sanitizer builds can check that a
+// sanitizer's report fails the run instead of scrolling past in a passing test's output.
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+volatile int g_sink = 0;
+int g_shared = 0;  // written by two threads without a lock: a data race
+
+int Fault(const char* kind) {
+  if (std::strcmp(kind, "heap-overflow") == 0) {
+    int* block = new int[4];
+    volatile int index = 4;
+    g_sink = block[index];
+    delete[] block;
+  } else if (std::strcmp(kind, "undefined") == 0) {
+    volatile int large = INT_MAX;
+    g_sink = large + 1;
+  } else if (std::strcmp(kind, "leak") == 0) {
+    volatile int* lost = new int[64];
+    lost[0] = 1;
+    lost = nullptr;
+  } else if (std::strcmp(kind, "race") == 0) {
+    std::thread other([] { g_shared = 1; });
+    g_shared = 2;
+    other.join();
+  } else {
+    std::fprintf(stderr, "unknown fault '%s'\n", kind);
+    return 2;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return argc == 2 ? Fault(argv[1]) : 2; }
