@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (static_cast<int64_t>(length) < 0) length = 0;
   }
   std::vector<uint8_t> pixels(length);
-  for (uint64_t i = 0; i < length; ++i) pixels[i] = data[9 + i % (size - 9)];
+  if (size > 9)
+    for (uint64_t i = 0; i < length; ++i) pixels[i] = data[9 + i % (size - 9)];
 
   const auto source = MakeRuntimeObject<korvane::winrt::InMemoryRandomAccessStream>();
   ULONG written = 0;
