@@ -12,9 +12,13 @@ int g_shared = 0;  // written by two threads without a lock: a data race
 
 int Fault(const char* kind) {
   if (std::strcmp(kind, "heap-overflow") == 0) {
-    int* block = new int[4];
-    volatile int index = 4;
-    g_sink = block[index];
+    // Through memcpy, which ASan checks and UBSan's object-size check does not, so that the
+    // report is ASan's own.
+    char* block = new char[4];
+    volatile size_t length = 8;
+    char copy[8];
+    std::memcpy(copy, block, length);
+    g_sink = copy[7];
     delete[] block;
   } else if (std::strcmp(kind, "undefined") == 0) {
     volatile int large = INT_MAX;
