@@ -100,7 +100,7 @@ bool VideoDecoderCacheManager::AddFrame(ComPtr<IMFSample>& sample, int64_t time,
 
 bool VideoDecoderCacheManager::IsFrameCached(int64_t t) {
   std::lock_guard lock(Lock);
-  return MemoryCache->Contains(t) || StorageCache->Contains(t);
+  return MemoryCache->Contains(t) || StorageCache->HasFrameFile(t);
 }
 
 void VideoDecoderCacheManager::GetFrame(ComPtr<ID3D11Texture2D>& frame, int64_t t) {

@@ -67,7 +67,9 @@ class VideoDecoderCacheManager {
   // null sample, and the platform exception of the copy for a frame of another size or format
   // than the first.
   bool AddFrame(ComPtr<IMFSample>& sample, int64_t time, int64_t duration);
-  // Whether either cache has a frame matching t.
+  // Whether either cache has a frame matching t that can be had. A disk record whose file is not
+  // whole is dropped here and does not count: the decoder then decodes the frame again instead
+  // of completing its window on a frame that no load can deliver.
   bool IsFrameCached(int64_t t);
   // The texture of the frame at t (a new reference), loading it from disk into memory when only
   // the disk has it; null when neither cache has it. Does not trim the memory cache.

@@ -135,8 +135,15 @@ void VideoDecoderStorageCache::PrepareFolder(const Platform::String& folderPath)
     return;
   }
   WIN32_FILE_ATTRIBUTE_DATA attributes{};
-  if (GetFileAttributesExW(CacheFolder.Data(), GetFileExInfoStandard, &attributes) &&
-      (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  const bool exists = GetFileAttributesExW(CacheFolder.Data(), GetFileExInfoStandard, &attributes);
+  if (exists && (attributes.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // A link named as the cache folder leads to a folder the cache does not own and could not
+    // wipe: writing frames there would mix them with (and overwrite) whatever it holds.
+    Diagnose("Refused cache folder, a symbolic link: \"" + folderPath.Str() + "\"");
+    HasSpace = false;
+    return;
+  }
+  if (exists && (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     Korvane::Native::DeleteFolder(CacheFolder);
   }
   // Fails harmlessly when the folder survived the delete or its parent is missing; every file
@@ -273,6 +280,33 @@ void VideoDecoderStorageCache::RemoveBefore(int64_t /*time*/) {}
 
 void VideoDecoderStorageCache::RemoveAfter(int64_t /*time*/) {}
 
+bool VideoDecoderStorageCache::HasFrameFile(int64_t t) {
+  const auto record = FindMatching(t);
+  return record != Frames.end() && HasWholeFile(record);
+}
+
+bool VideoDecoderStorageCache::HasWholeFile(FrameSet::const_iterator record) {
+  // A whole frame file is exactly the staging mapping's size, known from the first store that got
+  // as far as mapping; without one, no file in the folder was written by this cache. A file of any
+  // other length was cut short (a full disk) or replaced: its bytes are not this frame, not even
+  // the first ones, so it is never read.
+  WIN32_FILE_ATTRIBUTE_DATA attributes{};
+  if (!GetFileAttributesExW(record->FilePath.Data(), GetFileExInfoStandard, &attributes) ||
+      (attributes.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    Diagnose("File doesn't exists anymore: errno=" + Number(errno) + ", LastError=" + Number(GetLastError()));
+    Erase(record);
+    return false;
+  }
+  const uint64_t length = (uint64_t{attributes.nFileSizeHigh} << 32) | attributes.nFileSizeLow;
+  if (FrameFileSize == 0 || length != FrameFileSize) {
+    Diagnose("Couldn't load a file: size=" + Number(static_cast<int64_t>(length)) +
+             ", expected=" + Number(static_cast<int64_t>(FrameFileSize)));
+    Erase(record);
+    return false;
+  }
+  return true;
+}
+
 bool VideoDecoderStorageCache::LoadFrame(int64_t t, const ComPtr<ID3D11Texture2D>& texture, int64_t& time,
                                          int64_t& duration, bool& flag) {
   if (!texture) throw Platform::InvalidArgumentException("VideoDecoderStorageCache::LoadFrame: the texture is null");
@@ -286,13 +320,7 @@ bool VideoDecoderStorageCache::LoadFrame(int64_t t, const ComPtr<ID3D11Texture2D
                                              DescribeTexture(desc) + ", not " + DescribeStoredFrame());
   }
 
-  WIN32_FILE_ATTRIBUTE_DATA attributes{};
-  if (!GetFileAttributesExW(record->FilePath.Data(), GetFileExInfoStandard, &attributes) ||
-      (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    Diagnose("File doesn't exists anymore: errno=" + Number(errno) + ", LastError=" + Number(GetLastError()));
-    Erase(record);
-    return false;
-  }
+  if (!HasWholeFile(record)) return false;
   CacheFile file(record->FilePath, "rb", _SH_DENYWR);
   if (!file) {
     Diagnose("Couldn't open a file: errno=" + Number(errno));
@@ -300,17 +328,8 @@ bool VideoDecoderStorageCache::LoadFrame(int64_t t, const ComPtr<ID3D11Texture2D
     return false;
   }
 
-  if (ReadSize == 0) {
-    // A whole frame file is the staging mapping's size, known from the first store that got as
-    // far as mapping. Without one, no file in the folder was written by this cache.
-    if (FrameFileSize == 0) {
-      Diagnose("Couldn't size a file: no frame has been stored yet");
-      file.Close("Couldn't close a file");
-      Erase(record);
-      return false;
-    }
-    ReadSize = FrameFileSize;
-  }
+  // A whole frame file is the staging mapping's size (HasWholeFile checked it is known).
+  if (ReadSize == 0) ReadSize = FrameFileSize;
   if (!ReadBuffer) {
     ReadBuffer.reset(new (std::nothrow) uint8_t[ReadSize]);
     if (!ReadBuffer) {

@@ -12,8 +12,9 @@
 // <0|1>.tmp" per frame. A path that does not name a folder the cache can own — empty, naming
 // the filesystem root, the working folder or a folder above it, or holding a NUL character —
 // is refused: nothing is deleted, created or ever written, and the cache simply keeps nothing
-// (HasSpace is false). The judgement is textual: a symbolic link is not resolved (the folder
-// delete never follows one, so a link named as the folder is left alone, not wiped).
+// (HasSpace is false). The judgement is textual, with one look at the disk: a path naming a
+// symbolic link (to a folder or anything else) is refused the same way, since the folder it leads
+// to is not the cache's to wipe or fill; the link and its target are left alone.
 // Files stay on disk when the cache is destroyed; the next cache for the folder deletes them.
 //
 // Space. HasSpace is decided once, at construction: the disk must have at least
@@ -80,13 +81,16 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
   void RemoveBefore(int64_t time) override;
   void RemoveAfter(int64_t time) override;
 
+  // Whether the frame matching t has a whole file on disk: a regular file exactly as long as a
+  // frame file (FrameFileSize). A record whose file is missing, is a folder or a link, or has any
+  // other length (cut short by a full disk, or replaced) is dropped, and the answer is false.
+  bool HasFrameFile(int64_t t);
   // Reads the stored frame matching t into `texture` (same description as the stored frames)
   // and reports its Time, Duration and Flag; true on success. False, with nothing read, when no
-  // record matches t. False, and the record dropped, when its file is missing, cannot be
-  // opened, or does not hold a whole frame (shorter than a frame file; a longer file is read
-  // only up to a frame's size, never past the mapped staging memory). False, record kept, when
-  // the read buffer cannot be allocated. The record stays after a successful load; the file is
-  // left untouched. Throws for a null texture and for Direct3D failures.
+  // record matches t. False, and the record dropped, when its file is not whole (HasFrameFile),
+  // cannot be opened, or cannot be read in full. False, record kept, when the read buffer cannot
+  // be allocated. The record stays after a successful load; the file is left untouched. Throws
+  // for a null texture and for Direct3D failures.
   bool LoadFrame(int64_t t, const ComPtr<ID3D11Texture2D>& texture, int64_t& time, int64_t& duration, bool& flag);
 
   // -- guarded by the owning VideoDecoderCacheManager's Lock --
@@ -109,6 +113,7 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
 
  private:
   void PrepareFolder(const Platform::String& folderPath);
+  bool HasWholeFile(FrameSet::const_iterator record);
   bool WritePrecacheData();
   void EnsureStagingTexture();
   static uint64_t FrameBytes(const D3D11_TEXTURE2D_DESC& desc);

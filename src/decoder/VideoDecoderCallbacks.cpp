@@ -152,6 +152,9 @@ void VideoDecoder::OnEndOfStream() {
     case DecoderState::Opening:
     case DecoderState::Scanning:
     case DecoderState::ScanJump:
+      // The reader stays at the end: a first request near the end must seek back, since reading
+      // on would only meet the end again and leave the frames there undecoded.
+      Driver.EndOfStream = true;
       if (!Timeline.HasSample()) {
         EndScanWithoutSamples();
         break;

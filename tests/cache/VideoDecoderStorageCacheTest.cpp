@@ -176,13 +176,19 @@ TEST_F(StorageCacheTest, LoadFrame_ShortFiles_DroppedWithoutStaleBytes) {
   EXPECT_FALSE(cache->Contains(2'000'000));
 }
 
-TEST_F(StorageCacheTest, LoadFrame_FileLongerThanFrame_ReadsOnlyTheFrame) {
+TEST_F(StorageCacheTest, LoadFrame_FileLongerThanFrame_Dropped) {
+  // A frame file followed by more bytes is not this frame's file (here: frame 2's, grown), so not
+  // even its first bytes are shown.
   auto cache = MakeCache(folder_);
   ASSERT_TRUE(Store(*cache, 0, 130, 64, 1));
-  std::ofstream(FramePath(0), std::ios::binary | std::ios::app) << std::string(100'000, '\xAB');
-  ComPtr<ID3D11Texture2D> loaded = Load(*cache, 0, 130, 64);
+  ASSERT_TRUE(Store(*cache, 1'000'000, 130, 64, 2));
+  fs::copy_file(FramePath(1'000'000), FramePath(0), fs::copy_options::overwrite_existing);
+  std::ofstream(FramePath(0), std::ios::binary | std::ios::app) << std::string(100, '\xAB');
+  EXPECT_EQ(nullptr, Load(*cache, 0, 130, 64).Get());
+  EXPECT_FALSE(cache->Contains(0));
+  ComPtr<ID3D11Texture2D> loaded = Load(*cache, 1'000'000, 130, 64);
   ASSERT_NE(nullptr, loaded.Get());
-  EXPECT_EQ(Nv12Picture(130, 64, 1), ReadPicture(d_, loaded.Get()));
+  EXPECT_EQ(Nv12Picture(130, 64, 2), ReadPicture(d_, loaded.Get()));
 }
 
 TEST_F(StorageCacheTest, Add_FilesCannotBeCreated_NeverThrowsAndDropsRecord) {

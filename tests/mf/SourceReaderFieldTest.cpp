@@ -5,6 +5,7 @@
 
 #include "platform/com/RuntimeClass.h"
 #include "platform/mf/Mferror.h"
+#include "support/FailingStream.h"
 #include "support/TestMedia.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@ namespace korvane::mf::test {
 namespace {
 
 using ABI::Windows::Storage::Streams::IRandomAccessStream;
+using korvane::test::FailingStream;
 using korvane::test::ReferenceFrame;
 using korvane::test::TestVideoKind;
 
@@ -135,41 +137,6 @@ TEST(FieldOddSizeTest, SetCurrentMediaType_OddSizeTurned_EdgesRepeated) {
     EXPECT_EQ(0, std::memcmp(&bytes[161 * 122], &bytes[160 * 122], 122)) << "last luma row";
   }
 }
-
-// The reader's byte stream over a file, whose reads stop short of `failAt` bytes and fail
-// from there on.
-class FailingStream final
-    : public RuntimeClass<korvane::com::kPlainRuntimeClass, IRandomAccessStream, korvane::winrt::IRandomAccessStreamIo> {
- public:
-  FailingStream(ComPtr<IRandomAccessStream> file, UINT64 failAt) : file_(std::move(file)), failAt_(failAt) {
-    file_.As(&io_);
-  }
-  static constexpr HRESULT kReadFault = static_cast<HRESULT>(0x8007001E);  // HRESULT_FROM_WIN32(ERROR_READ_FAULT)
-
-
-  HRESULT get_Size(UINT64* value) override { return file_->get_Size(value); }
-  HRESULT put_Size(UINT64) override { return E_NOTIMPL; }
-  HRESULT get_Position(UINT64* value) override { return file_->get_Position(value); }
-  HRESULT Seek(UINT64 position) override { return file_->Seek(position); }
-  HRESULT CloneStream(IRandomAccessStream**) override { return E_NOTIMPL; }
-  HRESULT get_CanRead(BOOL* value) override { return file_->get_CanRead(value); }
-  HRESULT get_CanWrite(BOOL* value) override { return file_->get_CanWrite(value); }
-  HRESULT ReadAt(void* buffer, ULONG size, ULONG* read) override {
-    UINT64 position = 0;
-    file_->get_Position(&position);
-    if (position >= failAt_) return kReadFault;
-    return io_->ReadAt(buffer, static_cast<ULONG>(std::min<UINT64>(size, failAt_ - position)), read);
-  }
-  HRESULT WriteAt(const void*, ULONG, ULONG*) override { return E_ACCESSDENIED; }
-
- protected:
-  const char* RuntimeClassNameText() const override { return "Korvane.Testing.FailingStream"; }
-
- private:
-  ComPtr<IRandomAccessStream> file_;
-  ComPtr<korvane::winrt::IRandomAccessStreamIo> io_;
-  UINT64 failAt_;
-};
 
 // Opens a reader as OpenFile does, over any random-access stream.
 OpenReader OpenStream(IRandomAccessStream* stream) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
 // Share modes. Linux has no mandatory file sharing, so they are accepted (a value outside this
 // set fails with EINVAL) and not enforced: another open of the same file succeeds where the
@@ -27,3 +28,9 @@ FILE* _wfsopen(const char* filename, const char* mode, int shflag);
 // Seek and tell with 64-bit offsets; -1 with errno set on failure (EINVAL for a null stream).
 int _fseeki64(FILE* stream, int64_t offset, int origin);
 int64_t _ftelli64(FILE* stream);
+
+// Test hook: a disk that fills up. While a limit is set, the streams _wfsopen opens for writing
+// share `bytes` of room; once the bytes written through them reach it, further writes fail with
+// ENOSPC (fwrite comes up short or fclose fails, as on a full disk), opening still succeeds.
+// nullopt lifts the limit, also for the streams opened under it.
+void SetDiskWriteLimitForTesting(std::optional<uint64_t> bytes);
