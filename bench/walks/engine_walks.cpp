@@ -68,10 +68,13 @@ const std::vector<Video>& Videos() {
        1280, 720, "-c:v libx264 -preset veryfast -g 60 -keyint_min 60 -sc_threshold 0 -bf 0"},
       {"1080p", "h264-1080p-60s-gop250-b3.mp4", "H.264 1920x1080, 30 fps, 60 s, key frame every 250, 3 B-frames",
        1800, 1920, 1080, "-c:v libx264 -preset veryfast -g 250 -keyint_min 250 -sc_threshold 0 -bf 3"},
-      {"1080p_hevc", "hevc-1080p-30s-gop60.mp4", "HEVC 1920x1080, 30 fps, 30 s, key frame every 60, 3 B-frames", 900,
-       1920, 1080,
-       "-c:v libx265 -preset ultrafast -x265-params keyint=60:min-keyint=60:scenecut=0:bframes=3:log-level=error "
-       "-tag:v hvc1"},
+      // Closed GOPs: after a seek into an open GOP, ffms2 2.40 hands out the frame three
+      // further on (the leading pictures the decoder drops are not counted), so it would not be
+      // compared on the same frames. x265 makes open GOPs unless told otherwise.
+      {"1080p_hevc", "hevc-1080p-30s-gop60-closed.mp4",
+       "HEVC 1920x1080, 30 fps, 30 s, key frame every 60 (closed GOPs), 3 B-frames", 900, 1920, 1080,
+       "-c:v libx265 -preset ultrafast "
+       "-x265-params keyint=60:min-keyint=60:scenecut=0:bframes=3:open-gop=0:log-level=error -tag:v hvc1"},
   };
   return videos;
 }
