@@ -172,6 +172,7 @@ void RunContender(Contender contender, const Video& video, const Options& option
     const auto wall = Clock::now();
     player->Open(path);
     out << "scan " << Since(wall) << " " << CpuSeconds() - cpu << "\n";
+    out << "scan_disk " << player->DiskBytes() << "\n";
   }
   auto measure = [&](const std::string& walk, int step, int frame, auto show) {
     const auto start = Clock::now();
@@ -218,6 +219,7 @@ struct Result {
   std::map<std::string, std::vector<int>> frames;    // walk -> frame per step
   std::map<int, uint64_t> hashes;                    // frame -> luma hash
   uint64_t maxTexture = 0, maxDisk = 0;
+  uint64_t scanDisk = 0;  // bytes in the cache folder once the video is initialized
 };
 
 Result Run(Contender contender, const Video& video, const Options& options) {
@@ -252,6 +254,7 @@ Result Run(Contender contender, const Video& video, const Options& options) {
     words >> kind;
     if (kind == "scan") words >> result.scanWall >> result.scanCpu;
     if (kind == "decode") words >> result.decodeWall >> result.decodeCpu;
+    if (kind == "scan_disk") words >> result.scanDisk;
     if (kind == "step") {
       std::string walk;
       int step = 0, frame = 0;
@@ -378,8 +381,9 @@ bool ReportVideo(const Video& video, std::map<Contender, Result>& results, const
               static_cast<double>(libav.peakRss) / kMiB, ours.totalCpu, ffms2.totalCpu, libav.totalCpu);
   Ratio("peak_rss_" + video.name + "_vs_ffms2", static_cast<double>(ours.peakRss), static_cast<double>(ffms2.peakRss));
   Ratio("peak_rss_" + video.name + "_vs_libav", static_cast<double>(ours.peakRss), static_cast<double>(libav.peakRss));
-  std::printf("disk_bytes_%s: most in the cache folder at the end of a walk %.1f MiB (budget 500 MiB)%s\n",
-              video.name.c_str(), static_cast<double>(ours.maxDisk) / kMiB,
+  std::printf("disk_bytes_%s: most in the cache folder at the end of a walk %.1f MiB (budget 500 MiB; %.1f MiB "
+              "once initialized)%s\n",
+              video.name.c_str(), static_cast<double>(ours.maxDisk) / kMiB, static_cast<double>(ours.scanDisk) / kMiB,
               ours.maxDisk > kDiskBudget ? "  OVER THE BUDGET" : "");
   Ratio("disk_bytes_" + video.name + "_vs_budget", static_cast<double>(ours.maxDisk), static_cast<double>(kDiskBudget));
   std::printf("texture_bytes_%s: most in use at the end of a walk %.1f MiB = %.1f NV12 frames of %.2f MiB\n",
