@@ -1,0 +1,49 @@
+// EngineDriver: the one place where the walk benchmarks drive the engine, through its public
+// interface only (IVideoDecoderInterop and its events). Everything else in the walk benchmarks
+// sees plain times and hashes, so this file alone moves when the engine is reached another way.
+//
+// One driver opens one video on its own software device with its own cache folder. Every call
+// blocks until what it asked for is visible to an application: Open until DecoderInitialized
+// (and the first frame shown), Seek and Step until PositionHasChanged reports a frame containing
+// the expected time and that frame's texture has been fetched. Waits are bounded (kWaitBound);
+// a bound passed, an ErrorOccured event or a failed call throws std::runtime_error naming it.
+//
+// Threads: one thread calls the driver; the engine's events arrive on its own threads.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace korvane::bench {
+
+class EngineDriver {
+ public:
+  // `cacheFolder` is wiped by the engine when the video is initialized.
+  explicit EngineDriver(std::string cacheFolder);
+  ~EngineDriver();  // closes the engine
+  EngineDriver(const EngineDriver&) = delete;
+  EngineDriver& operator=(const EngineDriver&) = delete;
+
+  // Opens `path` and waits until the first pass is over (DecoderInitialized, then the first
+  // frame shown).
+  void Open(const std::string& path);
+  // The duration as the first pass measured it (100 ns).
+  int64_t Duration();
+  // Asks for `time` and waits until the shown frame lies in [start, end) and is fetched.
+  // Returns the shown frame's start.
+  int64_t Seek(int64_t time, int64_t start, int64_t end);
+  // MoveNext / MovePrevious, then waits as Seek does.
+  int64_t Step(bool forward, int64_t start, int64_t end);
+  // FNV-1a of the luma rows (width bytes each) of the decoded frame containing `time`; throws
+  // when it is not decoded.
+  uint64_t LumaHash(int64_t time);
+  // Texture memory alive on the engine's device now (padded rows included).
+  uint64_t TextureBytesInUse();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace korvane::bench
