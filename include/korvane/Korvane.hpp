@@ -678,15 +678,27 @@ class VideoDecoder {
     std::lock_guard lock(state_->mutex);
     return state_->progress;
   }
-  // The middle of the frame shown, from the first PositionHasChanged that came after the last
-  // SetPosition / MoveNext / MovePrevious of this handle (or after Open); nullopt on timeout.
-  // Requests arriving faster than the decoder serves them are coalesced, so an older request's
-  // report may answer a newer one: wait after each request when stepping.
+  // The middle of the frame shown, from the first PositionHasChanged after the last SetPosition /
+  // MoveNext / MovePrevious of this handle (or after Open) that shows the frame asked for;
+  // nullopt on timeout. Reports are raised on a pool thread, so one for an earlier request can
+  // arrive after a newer request was made: a report counts only when its frame contains the
+  // requested time (for a move, the neighbour's start as it was when the move was asked for;
+  // beyond either end, the first or last frame). A request the decoder serves without a new
+  // report (a time inside the frame already shown) times out.
   std::optional<int64_t> WaitForPosition(std::chrono::nanoseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock lock(state_->mutex);
-    if (!state_->changed.wait_for(lock, timeout, [&] { return state_->positionReports > state_->requestMark; }))
-      return std::nullopt;
-    return state_->position;
+    uint64_t seen = state_->requestMark;
+    for (;;) {
+      if (!state_->changed.wait_until(lock, deadline, [&] { return state_->positionReports > seen; }))
+        return std::nullopt;
+      seen = state_->positionReports;
+      const int64_t shown = state_->position;
+      const std::optional<int64_t> target = state_->requestTarget;
+      lock.unlock();  // the check asks the decoder, whose events take this mutex
+      if (!target || ShowsFrameContaining(shown, *target)) return shown;
+      lock.lock();
+    }
   }
   // True once the last CachingCompleted span reported contains `time`; false on timeout.
   bool WaitForCached(int64_t time, std::chrono::nanoseconds timeout) const {
@@ -713,16 +725,16 @@ class VideoDecoder {
 
   // Asks for the frame containing `time`; WaitForPosition tells when it is shown.
   void SetPosition(int64_t time) {
-    MarkRequest();
+    MarkRequest(time);
     detail::Check(interop_->put_Position(time), "VideoDecoder::SetPosition", std::to_string(time));
   }
   // Step one frame; E_BOUNDS (korvane::Error) with nothing changed at either end.
   void MoveNext() {
-    MarkRequest();
+    MarkRequest(NeighbourOfShownFrame(&Abi::GetNextFrameTime));
     detail::Check(interop_->MoveNext(), "VideoDecoder::MoveNext", "from position " + PositionText());
   }
   void MovePrevious() {
-    MarkRequest();
+    MarkRequest(NeighbourOfShownFrame(&Abi::GetPreviousFrameTime));
     detail::Check(interop_->MovePrevious(), "VideoDecoder::MovePrevious", "from position " + PositionText());
   }
 
@@ -829,6 +841,7 @@ class VideoDecoder {
     double progress = 0;
     uint64_t positionReports = 0;
     uint64_t requestMark = 0;  // positionReports when the last request was made
+    std::optional<int64_t> requestTarget;  // a time inside the frame it asked for, when known
     int64_t position = -1;
     std::optional<std::pair<int64_t, int64_t>> cached;
   };
@@ -848,9 +861,37 @@ class VideoDecoder {
     detail::Check((interop_.Get()->*getter)(time, &value), call, std::to_string(time));
     return value;
   }
-  void MarkRequest() {
+  void MarkRequest(std::optional<int64_t> target) {
     std::lock_guard lock(state_->mutex);
     state_->requestMark = state_->positionReports;
+    state_->requestTarget = target;
+  }
+  // The start of the frame a move will show, or nullopt when the decoder cannot tell yet.
+  std::optional<int64_t> NeighbourOfShownFrame(HRESULT (Abi::*neighbour)(int64_t, int64_t*)) const {
+    int64_t position = -1;
+    int64_t time = -1;
+    if (FAILED(interop_->get_Position(&position)) || position < 0) return std::nullopt;
+    if (FAILED((interop_.Get()->*neighbour)(position, &time)) || time < 0) return std::nullopt;
+    return time;
+  }
+  // Whether `shown` (the middle of a frame, as PositionHasChanged reports it) is the frame that
+  // contains `target`, or the first or last frame when `target` lies beyond that end. When the
+  // decoder can no longer tell (the frame left the caches), the report is taken.
+  bool ShowsFrameContaining(int64_t shown, int64_t target) const {
+    int64_t duration = 0;
+    if (FAILED(interop_->GetFrameDuration(shown, &duration)) || duration <= 0) return true;
+    const int64_t start = shown - duration / 2;
+    if (target >= start && target - start < duration) return true;
+    // Beyond an end: a neighbour that is merely not cached yet must not pass for the end, so the
+    // first frame is the one at 0 and the last the one at Duration (or the last one reachable
+    // from a target past Duration).
+    int64_t neighbour = -1;
+    if (target < start) {
+      return start <= 0 || (target < 0 && SUCCEEDED(interop_->GetPreviousFrameTime(start, &neighbour)) && neighbour < 0);
+    }
+    int64_t last = 0;
+    if (FAILED(interop_->get_Duration(&last))) return true;
+    return start >= last || (target >= last && SUCCEEDED(interop_->GetNextFrameTime(start, &neighbour)) && neighbour < 0);
   }
   std::string PositionText() const {
     int64_t position = -1;

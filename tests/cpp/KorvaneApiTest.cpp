@@ -235,5 +235,33 @@ TEST_F(CppApiTest, StepBackFromMiddle_PackedFramesAndJpeg) {
   video.Close();
 }
 
+// Stepping as fast as the decoder serves: every wait answers its own step, never a late report
+// of the step before (which would show one frame twice and skip another).
+TEST_F(CppApiTest, StepWholeVideoBothWays_EachWaitAnswersItsOwnStep) {
+  VideoDecoder video;
+  OpenVideo(video);
+  const auto expectShown = [&](int index, const std::optional<int64_t>& reported) {
+    ASSERT_TRUE(reported) << "frame " << index;
+    EXPECT_NEAR(static_cast<double>(index * kFrameDuration + kFrameDuration / 2), static_cast<double>(*reported), 1.0)
+        << "frame " << index;
+    EXPECT_EQ(index, FrameIndex(video.CurrentFrame())) << "frame " << index;
+  };
+  // A move needs its neighbour cached: wait for the window around the frame shown first.
+  int index = 0;
+  while (index < 59) {
+    ASSERT_TRUE(video.WaitForCached(video.Position(), kWait)) << "frame " << index;
+    video.MoveNext();
+    ASSERT_NO_FATAL_FAILURE(expectShown(++index, video.WaitForPosition(kWait)));
+  }
+  ASSERT_TRUE(video.WaitForCached(video.Position(), kWait));
+  EXPECT_FALSE(video.HasNextFrame());
+  while (index > 0) {
+    ASSERT_TRUE(video.WaitForCached(video.Position(), kWait)) << "frame " << index;
+    video.MovePrevious();
+    ASSERT_NO_FATAL_FAILURE(expectShown(--index, video.WaitForPosition(kWait)));
+  }
+  video.Close();
+}
+
 }  // namespace
 }  // namespace korvane::test
