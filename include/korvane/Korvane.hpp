@@ -140,6 +140,20 @@ ComPtr<Interface> Activate(const char* className) {
   return typed;
 }
 
+// One property of an interface, or korvane::Error naming `call`.
+template <class Object, class T>
+T Read(Object* object, HRESULT (Object::*getter)(T*), const char* call) {
+  T value{};
+  Check((object->*getter)(&value), call);
+  return value;
+}
+
+// Closes an object that answers IClosable, ignoring the outcome (for destructors).
+inline void CloseQuietly(IUnknown* object) noexcept {
+  ComPtr<ABI::Windows::Foundation::IClosable> closable;
+  if (object != nullptr && SUCCEEDED(object->QueryInterface(IID_PPV_ARGS(&closable)))) closable->Close();
+}
+
 // What a handler and its Subscription share: the callable, and whether it may still run.
 // callMutex is held while the callable runs and while the Subscription switches it off; it is
 // recursive so that a handler may end its own subscription.
@@ -593,13 +607,10 @@ class FrameIterator {
   }
   template <class T>
   T Get(HRESULT (Abi::*getter)(T*), const char* call) const {
-    T value{};
-    detail::Check((iterator_.Get()->*getter)(&value), call);
-    return value;
+    return detail::Read(iterator_.Get(), getter, call);
   }
   void CloseQuietly() noexcept {
-    ComPtr<ABI::Windows::Foundation::IClosable> closable;
-    if (iterator_ && SUCCEEDED(iterator_.As(&closable))) closable->Close();
+    detail::CloseQuietly(iterator_.Get());
     iterator_.Reset();
     source_.Reset();
   }
@@ -852,9 +863,7 @@ class VideoDecoder {
   }
   template <class T>
   T Get(HRESULT (Abi::*getter)(T*), const char* call) const {
-    T value{};
-    detail::Check((interop_.Get()->*getter)(&value), call);
-    return value;
+    return detail::Read(interop_.Get(), getter, call);
   }
   int64_t GetAt(HRESULT (Abi::*getter)(int64_t, int64_t*), int64_t time, const char* call) const {
     int64_t value = 0;
@@ -898,10 +907,7 @@ class VideoDecoder {
     interop_->get_Position(&position);
     return std::to_string(position);
   }
-  void CloseQuietly() noexcept {
-    ComPtr<ABI::Windows::Foundation::IClosable> closable;
-    if (interop_ && SUCCEEDED(interop_.As(&closable))) closable->Close();
-  }
+  void CloseQuietly() noexcept { detail::CloseQuietly(interop_.Get()); }
 
   ComPtr<Abi> interop_;
   Device device_;

@@ -36,7 +36,10 @@
 // empty name with E_INVALIDARG; a null `factory` with E_POINTER.
 KORVANE_API HRESULT DllGetActivationFactory(HSTRING activatableClassId, IActivationFactory** factory);
 
-// S_OK when no object of the component (instance or factory) is alive, S_FALSE otherwise.
+// S_OK when no object of the component (instance or factory) is alive, S_FALSE otherwise. Just
+// after the last release it may still answer S_FALSE for a moment: the pool threads of a closed
+// decoder (its event workers, its iterators' notification workers) let their last references go
+// just after Close has returned. Ask again later.
 KORVANE_API HRESULT DllCanUnloadNow();
 
 // ---- Runtime strings (UTF-8) ----

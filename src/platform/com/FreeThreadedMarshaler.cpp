@@ -1,6 +1,7 @@
 #include "platform/com/FreeThreadedMarshaler.h"
 
-#include <atomic>
+#include "platform/com/ComObject.h"
+
 #include <cstring>
 #include <new>
 
@@ -96,34 +97,19 @@ class FreeThreadedMarshaler final : public IMarshal {
   IUnknown* outer_;  // not owned: the outer object owns this marshaler
 };
 
-// The non-delegating IUnknown the outer object owns.
-class FreeThreadedMarshalerInner final : public IUnknown {
+// The non-delegating IUnknown the outer object owns: its own count, and IMarshal on request.
+class FreeThreadedMarshalerInner final : public ComObject<IUnknown> {
  public:
   explicit FreeThreadedMarshalerInner(IUnknown* outer) : marshaler_(outer) {}
   HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (iid == IUnknown::kIid) {
-      *object = static_cast<IUnknown*>(this);
-      AddRef();
-      return S_OK;
-    }
-    if (iid != IMarshal::kIid) return E_NOINTERFACE;
+    if (object == nullptr || iid != IMarshal::kIid) return ComObject::QueryInterface(iid, object);
     *object = static_cast<IMarshal*>(&marshaler_);
     marshaler_.AddRef();
     return S_OK;
   }
-  ULONG AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
-  ULONG Release() override {
-    ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
 
  private:
-  ~FreeThreadedMarshalerInner() = default;
   FreeThreadedMarshaler marshaler_;
-  std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace
