@@ -27,7 +27,7 @@ class EnginePlayer final : public Player {
     shown_ = engine_.Seek((Start(frame) + Start(frame + 1)) / 2, Start(frame) - Quarter(), Start(frame + 1) - Quarter());
   }
   uint64_t LumaHash() override { return engine_.LumaHash(shown_); }
-  uint64_t TextureBytes() override { return engine_.TextureBytesInUse(); }
+  std::optional<uint64_t> TextureBytes() override { return engine_.TextureBytesInUse(); }
   uint64_t DiskBytes() override {
     uint64_t total = 0;
     std::error_code error;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace korvane::bench {
@@ -28,8 +29,9 @@ class Player {
   virtual void Step(int frame, bool forward) = 0;
   virtual void Seek(int frame) = 0;
   virtual uint64_t LumaHash() = 0;
-  // Texture bytes in use and bytes in the cache folder; 0 for contenders without either.
-  virtual uint64_t TextureBytes() { return 0; }
+  // Texture bytes in use (nullopt where they cannot be known) and bytes in the cache folder; 0
+  // for contenders without either.
+  virtual std::optional<uint64_t> TextureBytes() { return 0; }
   virtual uint64_t DiskBytes() { return 0; }
 };
 
