@@ -28,9 +28,12 @@ int Fault(const char* kind) {
     lost[0] = 1;
     lost = nullptr;
   } else if (std::strcmp(kind, "race") == 0) {
-    std::thread other([] { g_shared = 1; });
-    g_shared = 2;
+    std::thread other([] {
+      for (int i = 0; i < 100000; ++i) g_shared = g_shared + 1;
+    });
+    for (int i = 0; i < 100000; ++i) g_shared = g_shared + 2;
     other.join();
+    g_sink = g_shared;
   } else {
     std::fprintf(stderr, "unknown fault '%s'\n", kind);
     return 2;

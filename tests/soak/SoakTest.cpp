@@ -73,12 +73,13 @@ class Soak : public InteropFixture {
       ASSERT_EQ(S_OK, interop->get_Position(&from));
       ASSERT_EQ(S_OK, forward ? interop->MoveNext() : interop->MovePrevious());
       // A position event carries the time asked for; the frame shown is what the move changes.
-      ASSERT_TRUE(log.WaitFor(
-          [&](const RaisedEvent& e) {
-            int64_t now = from;
-            return e.name == "position" && interop->get_Position(&now) == S_OK && now != from;
-          },
-          mark));
+      // The interop is asked outside the log's wait (its lock never under the log's).
+      int64_t now = from;
+      for (size_t seen = mark; now == from && log.WaitFor("position", seen);) {
+        seen = log.Size();
+        ASSERT_EQ(S_OK, interop->get_Position(&now));
+      }
+      ASSERT_NE(from, now);
     }
     ASSERT_EQ(S_OK, interop->Close());
   }
