@@ -242,14 +242,18 @@ TEST_F(CppApiTest, StepWholeVideoBothWays_EachWaitAnswersItsOwnStep) {
   OpenVideo(video);
   const auto expectShown = [&](int index, const std::optional<int64_t>& reported) {
     ASSERT_TRUE(reported) << "frame " << index;
-    EXPECT_NEAR(static_cast<double>(index * kFrameDuration + kFrameDuration / 2), static_cast<double>(*reported), 1.0)
+    EXPECT_NEAR(static_cast<double>(index * kFrameDuration + kFrameDuration / 2), static_cast<double>(*reported),
+                kFrameDuration / 4.0)
         << "frame " << index;
     EXPECT_EQ(index, FrameIndex(video.CurrentFrame())) << "frame " << index;
   };
-  // A move needs its neighbour cached: wait for the window around the frame shown first.
+  // A move needs its neighbour cached: after each step, wait for the window around the frame
+  // shown (the first pass leaves the first frame's window cached).
   int index = 0;
   while (index < 59) {
-    ASSERT_TRUE(video.WaitForCached(video.Position(), kWait)) << "frame " << index;
+    if (index > 0) {
+      ASSERT_TRUE(video.WaitForCached(video.Position(), kWait)) << "frame " << index;
+    }
     video.MoveNext();
     ASSERT_NO_FATAL_FAILURE(expectShown(++index, video.WaitForPosition(kWait)));
   }
