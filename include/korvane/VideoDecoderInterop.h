@@ -57,7 +57,8 @@ struct IVideoDecoderInterop : IInspectable {
   virtual HRESULT get_HasPreviousFrame(boolean* value) = 0;
   virtual HRESULT get_HasNextFrame(boolean* value) = 0;
   // Need loaded. The decoded frame size (display orientation, divided by the resolution
-  // divisor and rounded down to even), the stored rotation in degrees, and the divisor.
+  // divisor; odd sizes stay odd, in a texture one column and row larger whose extra column and
+  // row repeat the edge), the stored rotation in degrees, and the divisor.
   virtual HRESULT get_FrameWidth(UINT32* value) = 0;
   virtual HRESULT get_FrameHeight(UINT32* value) = 0;
   virtual HRESULT get_Rotation(UINT32* value) = 0;
