@@ -50,10 +50,21 @@ class RecordingCallback final : public ComObject<IMFSourceReaderCallback> {
   }
   HRESULT OnFlush(DWORD streamIndex) override { return Record({.kind = Completion::Kind::kFlush, .streamIndex = streamIndex}); }
   HRESULT OnEvent(DWORD, IMFMediaEvent*) override { return S_OK; }
+  // Wakes WaitUntilOnlyOwner. A reference other than the caller's keeps the object alive through
+  // the release, and the lock makes the release and the wake-up one step for the waiter: once it
+  // sees itself the only owner (and may destroy the object), this thread no longer touches it.
   ULONG Release() override {
-    const ULONG left = ComObject::Release();
-    if (left == 1) Locked([&] { cv_.notify_all(); });  // wakes WaitUntilOnlyOwner
-    return left;
+    {
+      std::lock_guard lock(mutex_);
+      const ULONG held = AddRef() - 1;  // the count before this release
+      ComObject::Release();
+      if (held > 1) {
+        const ULONG left = ComObject::Release();
+        cv_.notify_all();
+        return left;
+      }
+    }
+    return ComObject::Release();  // the caller held the last reference: nobody waits
   }
 
   // Close holds the next callbacks inside themselves, after they are recorded, until Open (the
