@@ -47,12 +47,8 @@ inline D3D11_TEXTURE2D_DESC Desc(DXGI_FORMAT format, UINT width, UINT height, D3
   return desc;
 }
 
-inline UINT RowBytes(const D3D11_TEXTURE2D_DESC& desc) {
-  return desc.Format == DXGI_FORMAT_NV12 ? desc.Width : desc.Width * 4;
-}
-inline UINT Rows(const D3D11_TEXTURE2D_DESC& desc) {
-  return desc.Format == DXGI_FORMAT_NV12 ? desc.Height + desc.Height / 2 : desc.Height;
-}
+inline UINT RowBytes(const D3D11_TEXTURE2D_DESC& desc) { return korvane::test::PictureRowBytes(desc.Format, desc.Width); }
+inline UINT Rows(const D3D11_TEXTURE2D_DESC& desc) { return korvane::test::PictureRows(desc.Format, desc.Height); }
 
 // Rows(desc) rows of `pitch` bytes; every picture byte depends on its row, column and `seed`,
 // the padding beyond the row's width is 0xEE so that reading it by mistake shows.

@@ -16,7 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -65,13 +67,21 @@ namespace korvane::test {
 constexpr auto kWaitBound = std::chrono::seconds(60);
 
 // Records every notification as a line: "progress 0.25", "initialized", "position 200000",
-// "cached 0", "completed 0 1000000", "error 1".
+// "cached 0", "completed 0 1000000", "error 1". A line ending in a space matches every event
+// that starts with it ("error "); the waits are bounded and say whether they saw what they waited
+// for.
 class RecordingListener final : public IVideoDecoderListener {
+  template <class F>
+  auto Locked(F f) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return f();
+  }
+
  public:
   void OnInitializationProgressChanged(double progress) override {
-    Add("progress " + Format(progress));
-    std::lock_guard<std::mutex> lock(mutex_);
-    progress_.push_back(progress);
+    char text[32];
+    std::snprintf(text, sizeof text, "progress %.4g", progress);
+    Add(text, progress);
   }
   void OnDecoderInitialized() override { Add("initialized"); }
   void OnPositionHasChanged(int64_t position) override { Add("position " + std::to_string(position)); }
@@ -81,100 +91,56 @@ class RecordingListener final : public IVideoDecoderListener {
   }
   void OnError(int32_t code) override { Add("error " + std::to_string(code)); }
 
-  std::vector<std::string> Events() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return events_;
-  }
-  std::vector<double> Progress() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return progress_;
-  }
-  void Clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    events_.clear();
-    progress_.clear();
-  }
-  // Waits (bounded) until an event equal to `line`, or starting with `line` when it ends in a
-  // space, has been recorded; returns whether it was.
-  bool WaitFor(const std::string& line) {
+  std::vector<std::string> Events() const { return Locked([&] { return events_; }); }
+  std::vector<double> Progress() const { return Locked([&] { return progress_; }); }
+  void Clear() { Locked([&] { events_.clear(), progress_.clear(); }); }
+  size_t Count(const std::string& line) const { return Locked([&] { return CountLocked(line); }); }
+  bool WaitFor(const std::string& line) { return WaitForCount(line, 1); }
+  bool WaitForCount(const std::string& line, size_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, kWaitBound, [&] {
-      for (const std::string& e : events_)
-        if (Matches(e, line)) return true;
-      return false;
-    });
+    return changed_.wait_for(lock, kWaitBound, [&] { return CountLocked(line) >= count; });
   }
-  // Waits (bounded) until an event matching any of `lines` has been recorded; returns the first
-  // such event, or "" when none came.
+  // The first event matching any of `lines`, or "" when none came.
   std::string WaitForAny(const std::vector<std::string>& lines) {
     std::unique_lock<std::mutex> lock(mutex_);
     std::string found;
     changed_.wait_for(lock, kWaitBound, [&] {
       for (const std::string& e : events_)
         for (const std::string& line : lines)
-          if (Matches(e, line)) {
-            found = e;
-            return true;
-          }
+          if (Matches(e, line)) return found = e, true;
       return false;
     });
     return found;
   }
-  // Waits until the count of matching events reaches `count`.
-  bool WaitForCount(const std::string& line, size_t count) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, kWaitBound, [&] {
-      size_t n = 0;
-      for (const std::string& e : events_)
-        if (Matches(e, line)) ++n;
-      return n >= count;
-    });
-  }
-  // The next notification matching `line` (as WaitFor matches) blocks the thread making it
-  // (which holds the decoder's Lock) until ReleaseHold.
-  void HoldNext(const std::string& line) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    hold_ = line;
-    holding_ = false;
-  }
+  // The next notification matching `line` blocks the thread making it (which holds the
+  // decoder's Lock) until ReleaseHold.
+  void HoldNext(const std::string& line) { Locked([&] { hold_ = line, holding_ = false; }); }
   bool WaitUntilHolding() {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, kWaitBound, [this] { return holding_; });
   }
-  void ReleaseHold() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    hold_.reset();
-    changed_.notify_all();
-  }
-  size_t Count(const std::string& line) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    size_t n = 0;
-    for (const std::string& e : events_)
-      if (Matches(e, line)) ++n;
-    return n;
-  }
+  void ReleaseHold() { Locked([&] { hold_.reset(), changed_.notify_all(); }); }
 
  private:
   static bool Matches(const std::string& event, const std::string& line) {
-    if (!line.empty() && line.back() == ' ') return event.rfind(line, 0) == 0;
-    return event == line;
+    return !line.empty() && line.back() == ' ' ? event.rfind(line, 0) == 0 : event == line;
   }
-  static std::string Format(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.4g", value);
-    return text;
+  size_t CountLocked(const std::string& line) const {
+    return static_cast<size_t>(std::count_if(events_.begin(), events_.end(), [&](const auto& e) { return Matches(e, line); }));
   }
-  void Add(std::string line) {
+  void Add(std::string line, std::optional<double> progress = std::nullopt) {
     std::unique_lock<std::mutex> lock(mutex_);
     const bool hold = hold_ && Matches(line, *hold_);
     events_.push_back(std::move(line));
-    if (hold) holding_ = true;
+    if (progress) progress_.push_back(*progress);
+    holding_ = holding_ || hold;
     changed_.notify_all();
     if (hold) changed_.wait_for(lock, kWaitBound, [this] { return !hold_; });
   }
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
+  // -- guarded by mutex_
   std::vector<std::string> events_;
   std::vector<double> progress_;
   std::optional<std::string> hold_;
@@ -273,10 +239,18 @@ class DecoderFixture : public ::testing::Test {
     ASSERT_TRUE(listener_->WaitFor("initialized"));
     ASSERT_TRUE(listener_->WaitFor("cached 0")) << "the last notification of the scan's end";
   }
-  // Runs a request to completion (the action, then the caching it started).
+  // Runs a request's action to completion.
   void Request(int64_t relative) {
     ComPtr<ABI::Windows::Foundation::IAsyncAction> action = decoder_->SetPositionAsync(relative);
     ASSERT_EQ(S_OK, korvane::winrt::WaitForCompletion(action.Get(), kWaitBound));
+  }
+  // Runs a request, then waits until the caching it started completes; false when it never does.
+  bool RequestAndWait(int64_t relative) {
+    const size_t before = listener_->Count("completed ");
+    Request(relative);
+    const bool completed = listener_->WaitForCount("completed ", before + 1);
+    EXPECT_TRUE(completed) << "caching around " << relative << " never completed";
+    return completed;
   }
   std::vector<std::string> LogLines() const { return log_->Lines(); }
 

@@ -1,5 +1,5 @@
-// Opening a video: sizes, rotation, aspect, frame rate, the device, failures, and the reader
-// primitives' seek retries.
+// Opening a video: sizes, rotation, aspect, frame rate, the device, failures; the output
+// settings; and the reader primitives' seek retries.
 #include "DecoderTestSupport.h"
 
 #include "platform/mf/Mferror.h"
@@ -188,54 +188,108 @@ TEST_F(VideoDecoderLoad, Load_RealFiles_ReportSizeRotationAspectAndRate) {
   EXPECT_TRUE(listener_->Events().empty());
 }
 
-// SeekAndRead: refused seeks are retried 0.1 s further back, at most 9 times, never before the
-// first sample; with flushOnFail the reader is flushed instead.
-class VideoDecoderSeekAndRead : public DecoderFixture {
+// --- output settings: RGB32 frames all the way through both caches, and a resolution divisor
+// changed once frames are cached.
+
+class VideoDecoderOutput : public DecoderFixture {
  protected:
-  void OpenRefusing(std::set<int64_t> refused) {
-    mf::ScriptedSource script = ScriptedVideo(100);
-    script.faults.refusedSeeks = std::move(refused);
-    Open(script);
-    log_->Clear();
-  }
-  std::vector<std::string> Seeks(int64_t from, int count) {
-    std::vector<std::string> lines;
-    for (int i = 0; i < count; ++i) lines.push_back("seek " + std::to_string(from - i * 1'000'000));
-    return lines;
+  // The first byte of the frame texture at `relative`; -1 when there is none.
+  int FirstByteAt(int64_t relative) {
+    ComPtr<ID3D11Texture2D> frame = decoder_->GetFrame(relative);
+    return frame ? ReadTexture(device_.Get(), frame.Get()).bytes.at(0) : -1;
   }
 };
 
-TEST_F(VideoDecoderSeekAndRead, AllRefused_NineRetriesThenFailure) {
+TEST_F(VideoDecoderOutput, Rgb32_ScanCompletesAndFramesComeBackFromDisk) {
+  // 60 s: the scan leaves most frames on disk.
+  ASSERT_TRUE(decoder_->Load(listener_, Scripted(ScriptedVideo(1500)).Get(), MFVideoFormat_RGB32, graphics_.Get()));
+  decoder_->Initialize(Platform::String(cache_.Path()));
+  ASSERT_EQ("cached 0", listener_->WaitForAny({"cached 0", "error "}));
+
+  // Frame 91 (36.4 s) was cached on disk by the scan; showing it loads it back into memory.
+  ASSERT_TRUE(VideoDecoderTestAccess::CacheManager(*decoder_)->IsFrameCached(36'400'000));
+  ASSERT_TRUE(RequestAndWait(36'400'000));
+  ComPtr<ID3D11Texture2D> frame = decoder_->GetFrame(36'400'000);
+  ASSERT_TRUE(frame);
+  D3D11_TEXTURE2D_DESC desc;
+  frame->GetDesc(&desc);
+  EXPECT_EQ(DXGI_FORMAT_B8G8R8A8_UNORM, desc.Format);
+  EXPECT_EQ(91, FirstByteAt(36'400'000));
+  EXPECT_EQ(0, FirstByteAt(0)) << "frame 0, now evicted to disk, loads back as it was";
+  EXPECT_EQ(0u, listener_->Count("error "));
+}
+
+TEST_F(VideoDecoderOutput, DivisorChangedAfterTheFirstFrame_ScanEndsOrReportsError) {
+  mf::ScriptedSource script = ScriptedVideo(100);
+  auto gate = std::make_shared<ReadGate>();
+  auto reads = std::make_shared<int>(0);
+  // The first two reads pass: frame 0 fixes the cached frames' size, frame 1 is scanned.
+  script.beforeRead = [gate, reads] {
+    if (++*reads > 2) gate->Pass();
+  };
+  gate->Close();
+  ASSERT_TRUE(Load(Scripted(script).Get()));
+  decoder_->Initialize(Platform::String(cache_.Path()));
+  ASSERT_TRUE(gate->WaitUntilHeld());
+  ASSERT_EQ(1u, listener_->Count("progress ")) << "frame 1 was scanned";
+  decoder_->SetResolutionDivisor(2);  // the next frames are half the size of the cached ones
+  gate->Open();
+  EXPECT_NE("", listener_->WaitForAny({"cached 0", "error "})) << "neither the end of the scan nor an error";
+}
+
+// SeekAndRead: refused seeks are retried 0.1 s further back, at most 9 times, never before the
+// first sample; with OnSeekFailure::Flush the reader is flushed instead.
+struct SeekCase {
+  const char* name;
+  std::set<int64_t> refused;
+  int64_t position;
+  OnSeekFailure onFailure;
+  bool succeeds;
+  std::vector<std::string> log;  // what the source sees first
+  bool whole;                    // ... and nothing else
+};
+
+void PrintTo(const SeekCase& c, std::ostream* out) { *out << c.name; }
+
+std::set<int64_t> TwentyFrom20s() {
   std::set<int64_t> refused;
   for (int i = 0; i < 20; ++i) refused.insert(20'000'000 - i * 1'000'000);
-  OpenRefusing(refused);
-  EXPECT_TRUE(FAILED(VideoDecoderTestAccess::SeekAndRead(*decoder_, 20'000'000, OnSeekFailure::RetryEarlier)));
-  EXPECT_EQ(Seeks(20'000'000, 10), LogLines());
+  return refused;
 }
 
-TEST_F(VideoDecoderSeekAndRead, SecondRetrySucceeds_ReadsFromThere) {
-  OpenRefusing({20'000'000, 19'000'000, 18'000'000});
-  EXPECT_EQ(S_OK, VideoDecoderTestAccess::SeekAndRead(*decoder_, 20'000'000, OnSeekFailure::RetryEarlier)) << "read issued";
+class VideoDecoderSeekAndRead : public DecoderFixture, public ::testing::WithParamInterface<SeekCase> {};
+
+TEST_P(VideoDecoderSeekAndRead, SeekAndRead_RetriesEarlierOrFlushes) {
+  const SeekCase& c = GetParam();
+  mf::ScriptedSource script = ScriptedVideo(100);
+  script.faults.refusedSeeks = c.refused;
+  Open(script);
+  log_->Clear();
+  EXPECT_EQ(c.succeeds, SUCCEEDED(VideoDecoderTestAccess::SeekAndRead(*decoder_, c.position, c.onFailure)));
   std::vector<std::string> lines = LogLines();
-  lines.resize(std::min<size_t>(lines.size(), 4));
-  EXPECT_EQ(Seeks(20'000'000, 4), lines);
+  if (!c.whole) {
+    decoder_->Close();  // waits for the reader's work thread: what it was asked has reached the source
+    lines = LogLines();
+    lines.resize(std::min(lines.size(), c.log.size()));
+  }
+  EXPECT_EQ(c.log, lines);
 }
 
-TEST_F(VideoDecoderSeekAndRead, NearTheStart_NeverRetriesBeforeTheFirstSample) {
-  OpenRefusing({1'500'000, 500'000});
-  EXPECT_TRUE(FAILED(VideoDecoderTestAccess::SeekAndRead(*decoder_, 1'500'000, OnSeekFailure::RetryEarlier)));
-  EXPECT_EQ(Seeks(1'500'000, 2), LogLines());
-}
-
-TEST_F(VideoDecoderSeekAndRead, FlushOnFail_FlushesInsteadOfRetrying) {
-  OpenRefusing({20'000'000});
-  EXPECT_EQ(S_OK, VideoDecoderTestAccess::SeekAndRead(*decoder_, 20'000'000, OnSeekFailure::Flush));
-  decoder_->Close();
-  const std::vector<std::string> lines = LogLines();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ("seek 20000000", lines[0]);
-  EXPECT_EQ("flush", lines[1]);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, VideoDecoderSeekAndRead,
+    ::testing::Values(
+        SeekCase{"AllRefused_NineRetriesThenFailure", TwentyFrom20s(), 20'000'000, OnSeekFailure::RetryEarlier, false,
+                 {"seek 20000000", "seek 19000000", "seek 18000000", "seek 17000000", "seek 16000000",
+                  "seek 15000000", "seek 14000000", "seek 13000000", "seek 12000000", "seek 11000000"},
+                 true},
+        SeekCase{"FourthSeekGoesThrough_ReadsFromThere", {20'000'000, 19'000'000, 18'000'000}, 20'000'000,
+                 OnSeekFailure::RetryEarlier, true,
+                 {"seek 20000000", "seek 19000000", "seek 18000000", "seek 17000000"}, false},
+        SeekCase{"NearTheStart_NeverRetriesBeforeTheFirstSample", {1'500'000, 500'000}, 1'500'000,
+                 OnSeekFailure::RetryEarlier, false, {"seek 1500000", "seek 500000"}, true},
+        SeekCase{"FlushOnFail_FlushesInsteadOfRetrying", {20'000'000}, 20'000'000, OnSeekFailure::Flush, true,
+                 {"seek 20000000", "flush"}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace korvane::test

@@ -21,12 +21,6 @@ class VideoDecoderPositioning : public DecoderFixture {
     return frame ? FirstLumaByte(frame.Get()) : -1;
   }
   int FirstLumaByte(ID3D11Texture2D* texture) { return ReadTexture(device_.Get(), texture).bytes.at(0); }
-  // Requests and waits for the caching it starts to complete.
-  void RequestAndWait(int64_t relative) {
-    const size_t before = listener_->Count("completed ");
-    Request(relative);
-    ASSERT_TRUE(listener_->WaitForCount("completed ", before + 1));
-  }
 
   std::shared_ptr<ReadGate> gate_ = std::make_shared<ReadGate>();
 };

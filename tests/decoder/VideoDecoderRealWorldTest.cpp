@@ -25,12 +25,15 @@ enum class Direction { kForwards, kBackwards };
 
 enum class Damaged { kIncluded, kLeftOut };
 
-// The files from the field (the damaged one too, or not), and the odd-sized one.
+// The files from the field (the damaged one too, or not), and the odd-sized one; for random
+// positions also H.264 with B-frames in MP4 and the MPEG-TS that starts at 1.4 s (the other whole
+// kinds take the same paths through the decoder).
 std::vector<TestVideoKind> SteppedKinds(Damaged damaged) {
   std::vector<TestVideoKind> kinds;
   for (TestVideoKind kind : RealWorldTestVideoKinds())
     if (damaged == Damaged::kIncluded || TestVideoSpec(kind).damagedPacketCount == 0) kinds.push_back(kind);
   kinds.push_back(TestVideoKind::OddSizeWebm);
+  if (damaged == Damaged::kLeftOut) kinds.insert(kinds.end(), {TestVideoKind::H264Mp4, TestVideoKind::Mpeg2Ts});
   return kinds;
 }
 
@@ -41,16 +44,6 @@ class VideoDecoderRealWorld : public DecoderFixture, public ::testing::WithParam
     decoder_->Initialize(Platform::String(cache_.Path()));
     ASSERT_TRUE(listener_->WaitFor("cached 0")) << "the scan ends";
     ASSERT_TRUE(decoder_->IsInitialized());
-  }
-  // Positions on `relative` and waits until the caching it starts completes; false when it
-  // never does.
-  bool RequestAndWait(int64_t relative) {
-    const size_t before = listener_->Count("completed ");
-    ComPtr<ABI::Windows::Foundation::IAsyncAction> action = decoder_->SetPositionAsync(relative);
-    EXPECT_EQ(S_OK, korvane::winrt::WaitForCompletion(action.Get(), kWaitBound));
-    const bool completed = listener_->WaitForCount("completed ", before + 1);
-    EXPECT_TRUE(completed) << "caching around " << relative << " never completed";
-    return completed;
   }
   // The index of the picture the decoder gives for `relative`, read at the video's own size
   // from the top-left corner of its texture; -1 when there is none.

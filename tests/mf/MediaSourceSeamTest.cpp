@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <vector>
+#include <memory>
+#include <optional>
 
 namespace korvane::mf::test {
 namespace {
@@ -17,64 +17,49 @@ namespace {
 constexpr HRESULT kRefused = MF_E_INVALID_POSITION;
 constexpr int64_t kRefusedPosition = 777;
 
-using Kind = SourceRead::Kind;
-SourceRead Frame(int64_t time, std::optional<int64_t> duration) { return {Kind::kFrame, time, duration, S_OK}; }
-SourceRead Tick(int64_t time) { return {Kind::kStreamTick, time, std::nullopt, S_OK}; }
-SourceRead Nothing() { return {Kind::kNothing, 0, std::nullopt, S_OK}; }
-SourceRead Failure(HRESULT error) { return {Kind::kError, 0, std::nullopt, error}; }
+// A key frame whose picture has flat luma `value`.
+ScriptedFrame Frame(int64_t time, std::optional<int64_t> duration, uint8_t value = 0) {
+  ScriptedFrame frame;
+  frame.time = time;
+  frame.duration = duration;
+  frame.value = value;
+  return frame;
+}
 
-// Plays its steps in order; a frame's picture is flat luma (step index + 1) × 10.
-class FakeSource final : public MediaSource {
- public:
-  explicit FakeSource(std::vector<SourceRead> steps) : steps_(std::move(steps)) {
-    info_.videoSubtype = MFVideoFormat_H264;
-    info_.width = 64;
-    info_.height = 32;
-    info_.rotation = 90;
-    info_.duration = 1'000;
-  }
-  const MediaSourceInfo& Info() const override { return info_; }
-  SourceRead ReadNext() override {
-    if (next_ >= steps_.size()) return {Kind::kEndOfStream, 0, std::nullopt, S_OK};
-    current_ = next_++;
-    return steps_[current_];
-  }
-  HRESULT Render(const PictureTarget& target) override {
-    const uint8_t luma = static_cast<uint8_t>((current_ + 1) * 10);
-    for (uint32_t row = 0; row < target.height; ++row) std::memset(target.planes[0] + row * target.pitches[0], luma, target.width);
-    for (uint32_t row = 0; row < target.height / 2; ++row)
-      std::memset(target.planes[1] + row * target.pitches[1], 128, target.width);
-    return S_OK;
-  }
-  HRESULT Seek(int64_t position) override {
-    if (position == kRefusedPosition) return kRefused;
-    next_ = 0;
-    return S_OK;
-  }
-  void Flush() override {}
-
- private:
-  MediaSourceInfo info_;
-  std::vector<SourceRead> steps_;
-  size_t next_ = 0;
-  size_t current_ = 0;
-};
-
-// The reader's attributes: only the asynchronous callback.
-ComPtr<IMFAttributes> CallbackOnly(RecordingCallback* callback) {
-  ComPtr<IMFAttributes> attributes;
-  EXPECT_EQ(MFCreateAttributes(&attributes, 1), S_OK);
-  attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback);
-  return attributes;
+// A 64 × 32 source turned 90°, lasting 1000, with no frame rate or pixel aspect.
+ScriptedSource Script(std::vector<ScriptedFrame> frames) {
+  ScriptedSource script;
+  script.info.videoSubtype = MFVideoFormat_H264;
+  script.info.width = 64;
+  script.info.height = 32;
+  script.info.rotation = 90;
+  script.info.duration = 1'000;
+  script.frames = std::move(frames);
+  script.faults.refusedSeeks = {kRefusedPosition};
+  script.faults.seekError = kRefused;
+  return script;
 }
 
 class SeamTest : public ::testing::Test {
  protected:
-  void Open(std::vector<SourceRead> steps) {
+  // Opens a reader over the script, with only the asynchronous callback, or over a stream that
+  // brings its own source (`viaStream`).
+  void Open(ScriptedSource script, bool viaStream = false) {
     open_.callback = MakeComObject<RecordingCallback>();
-    ASSERT_EQ(CreateSourceReaderOnSource(std::make_unique<FakeSource>(std::move(steps)),
-                                         CallbackOnly(open_.callback.Get()).Get(), &open_.reader),
-              S_OK);
+    ComPtr<IMFAttributes> attributes;
+    ASSERT_EQ(MFCreateAttributes(&attributes, 1), S_OK);
+    attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, open_.callback.Get());
+    auto shared = std::make_shared<ScriptedSource>(std::move(script));
+    if (!viaStream) {
+      ASSERT_EQ(CreateSourceReaderOnSource(std::make_unique<ScriptedMediaSource>(shared, log_), attributes.Get(),
+                                           &open_.reader),
+                S_OK);
+      return;
+    }
+    ASSERT_EQ(CreateScriptedStream(shared, log_, &stream_), S_OK);
+    ComPtr<IMFByteStream> byteStream;
+    ASSERT_EQ(MFCreateMFByteStreamOnStreamEx(stream_.Get(), &byteStream), S_OK);
+    ASSERT_EQ(MFCreateSourceReaderFromByteStream(byteStream.Get(), attributes.Get(), &open_.reader), S_OK);
   }
   Completion Read() { return ReadOne(open_); }
   static int LumaOf(IMFSample* sample) {
@@ -86,11 +71,19 @@ class SeamTest : public ::testing::Test {
     return luma;
   }
 
+  MfStarted started_;
+  std::shared_ptr<ScriptedSourceLog> log_ = std::make_shared<ScriptedSourceLog>();
+  ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream_;
   OpenReader open_;
 };
 
 TEST_F(SeamTest, ReadSample_EachResultKind) {
-  Open({Frame(0, 100), Tick(150), Nothing(), Frame(200, std::nullopt), Failure(E_ABORT)});
+  ScriptedSource script = Script({Frame(0, 100, 10), Frame(200, std::nullopt, 40)});
+  script.faults.streamTickBefore = {1};
+  script.faults.nothingBefore = {1};
+  script.faults.errorAfterFrames = 2;
+  script.faults.readError = E_ABORT;
+  Open(script);
   Completion frame = Read();
   ASSERT_TRUE(frame.sample);
   LONGLONG duration = 0;
@@ -104,7 +97,7 @@ TEST_F(SeamTest, ReadSample_EachResultKind) {
 
   Completion tick = Read();
   EXPECT_EQ(tick.flags, static_cast<DWORD>(MF_SOURCE_READERF_STREAMTICK));
-  EXPECT_EQ(tick.time, 150);
+  EXPECT_EQ(tick.time, 200);
   EXPECT_FALSE(tick.sample);
 
   Completion nothing = Read();
@@ -124,25 +117,22 @@ TEST_F(SeamTest, ReadSample_EachResultKind) {
     EXPECT_EQ(error.status, E_ABORT);
     EXPECT_FALSE(error.sample);
   }
-  PROPVARIANT position = Position(0);
-  EXPECT_EQ(open_.reader->SetCurrentPosition(GUID_NULL, position), E_ABORT);
+  EXPECT_EQ(open_.reader->SetCurrentPosition(GUID_NULL, Position(0)), E_ABORT);
 }
 
 TEST_F(SeamTest, SetCurrentPosition_Refused) {
-  Open({Frame(0, 100), Frame(100, 100)});
+  Open(Script({Frame(0, 100), Frame(100, 100)}));
   Read();
-  PROPVARIANT position = Position(kRefusedPosition);
-  EXPECT_EQ(open_.reader->SetCurrentPosition(GUID_NULL, position), kRefused);
+  EXPECT_EQ(open_.reader->SetCurrentPosition(GUID_NULL, Position(kRefusedPosition)), kRefused);
   EXPECT_EQ(Read().time, 100);  // still usable, where it was
-  position = Position(0);
-  EXPECT_EQ(open_.reader->SetCurrentPosition(GUID_NULL, position), S_OK);
+  EXPECT_EQ(open_.reader->SetCurrentPosition(GUID_NULL, Position(0)), S_OK);
   EXPECT_EQ(Read().time, 0);
   EXPECT_EQ(Read().time, 100);
   EXPECT_EQ(Read().flags, static_cast<DWORD>(MF_SOURCE_READERF_ENDOFSTREAM));
 }
 
 TEST_F(SeamTest, NativeType_FromSourceInfo) {
-  Open({});
+  Open(Script({}));
   ComPtr<IMFMediaType> native;
   ASSERT_EQ(open_.reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &native), S_OK);
   UINT32 value = 0;
@@ -159,39 +149,11 @@ TEST_F(SeamTest, NativeType_FromSourceInfo) {
   EXPECT_EQ(duration.uhVal.QuadPart, 1'000u);
 }
 
-// A reader over a scripted stream of two frames, at 5 and 15.
-class SeamFactoryTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    auto script = std::make_shared<ScriptedSource>();
-    script->info.videoSubtype = MFVideoFormat_H264;
-    script->info.width = 64;
-    script->info.height = 32;
-    script->frames = {{.time = 5, .duration = 10}, {.time = 15, .duration = 10}};
-    ASSERT_EQ(CreateScriptedStream(script, std::make_shared<ScriptedSourceLog>(), &stream_), S_OK);
-    ComPtr<IMFByteStream> byteStream;
-    ASSERT_EQ(MFCreateMFByteStreamOnStreamEx(stream_.Get(), &byteStream), S_OK);
-    open_.callback = MakeComObject<RecordingCallback>();
-    ASSERT_EQ(
-        MFCreateSourceReaderFromByteStream(byteStream.Get(), CallbackOnly(open_.callback.Get()).Get(), &open_.reader),
-        S_OK);
-  }
-
-  MfStarted started_;
-  ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream_;
-  OpenReader open_;
-};
-
-// A random-access stream that brings its own source: its bytes are never read.
-TEST_F(SeamFactoryTest, CreateSourceReader_UsesStreamsSource) {
-  Completion c = ReadOne(open_);
-  ASSERT_TRUE(c.sample);
-  EXPECT_EQ(c.time, 5);
-}
-
-// The front end closes a stream it replaces, as it would a file stream; the reader made on it
-// keeps its source.
-TEST_F(SeamFactoryTest, ScriptedStreamClose_StreamRefusesReaderReadsOn) {
+// A random-access stream that brings its own source: its bytes are never read. The front end
+// closes a stream it replaces, as it would a file stream; the reader made on it keeps its
+// source.
+TEST_F(SeamTest, ScriptedStreamClose_StreamRefusesReaderReadsOn) {
+  Open(Script({Frame(5, 10), Frame(15, 10)}), true);
   ComPtr<ABI::Windows::Foundation::IClosable> closable;
   ASSERT_EQ(stream_.As(&closable), S_OK);
   ASSERT_EQ(closable->Close(), S_OK);
@@ -202,7 +164,7 @@ TEST_F(SeamFactoryTest, ScriptedStreamClose_StreamRefusesReaderReadsOn) {
   EXPECT_EQ(stream_->CloneStream(&clone), RO_E_CLOSED);
   EXPECT_FALSE(clone);
   for (LONGLONG time : {5, 15}) {
-    Completion c = ReadOne(open_);
+    Completion c = Read();
     ASSERT_TRUE(c.sample);
     EXPECT_EQ(c.time, time);
   }

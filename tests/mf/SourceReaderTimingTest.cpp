@@ -73,42 +73,30 @@ TEST_F(TimingTest, Flush_NextSampleIsTheFollowingKeyFrameLastingUntilTheNext) {
 }
 
 // The frame-rate attribute is the rate the container states (for Matroska, the nominal one it
-// was told), not one measured from the frames.
-TEST(TimingRateTest, NativeMediaType_FrameRateAsTheContainerStates) {
+// was told), not one measured from the frames. The presentation's duration reaches every
+// picture's time (the decoder cuts requests off at it), also the last one of an MP4 whose track
+// duration, counted in decode times, ends before that picture is presented.
+TEST(TimingRateTest, NativeTypeAndDuration_AsTheContainerStatesCoveringEveryPicture) {
   MfStarted started;
   for (TestVideoKind kind : korvane::test::RealWorldTestVideoKinds()) {
     SCOPED_TRACE(korvane::test::TestVideoKindName(kind));
-    OpenReader open = OpenFile(korvane::test::TestVideo(kind));
+    const std::string& path = korvane::test::TestVideo(kind);
+    OpenReader open = OpenFile(path);
     ASSERT_EQ(open.hr, S_OK);
-    const korvane::test::VideoInfo info = korvane::test::ProbeVideo(korvane::test::TestVideo(kind));
+    const korvane::test::VideoInfo info = korvane::test::ProbeVideo(path);
     ComPtr<IMFMediaType> type;
     ASSERT_EQ(open.reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &type), S_OK);
     UINT32 numerator = 0, denominator = 0;
     ASSERT_EQ(MFGetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, &numerator, &denominator), S_OK);
     EXPECT_EQ(std::pair(static_cast<UINT32>(info.frameRate.num), static_cast<UINT32>(info.frameRate.den)),
               std::pair(numerator, denominator));
-  }
-  OpenReader told = OpenFile(korvane::test::TestVideo(TestVideoKind::VfrH264Mkv));
-  ComPtr<IMFMediaType> type;
-  ASSERT_EQ(told.reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &type), S_OK);
-  UINT32 numerator = 0, denominator = 0;
-  ASSERT_EQ(MFGetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, &numerator, &denominator), S_OK);
-  EXPECT_EQ(std::pair(30u, 1u), std::pair(numerator, denominator));
-}
+    if (kind == TestVideoKind::VfrH264Mkv) {
+      EXPECT_EQ(std::pair(30u, 1u), std::pair(numerator, denominator)) << "the nominal rate it was told";
+    }
 
-// The presentation's duration reaches every picture's time (the decoder cuts requests off at
-// it), also the last one of an MP4 whose track duration, counted in decode times, ends before
-// that picture is presented.
-TEST(TimingRateTest, PresentationDuration_CoversEveryPicture) {
-  MfStarted started;
-  for (TestVideoKind kind : korvane::test::RealWorldTestVideoKinds()) {
-    SCOPED_TRACE(korvane::test::TestVideoKindName(kind));
     const std::vector<ReferenceFrame> reference =
-        korvane::test::FramesToReach(korvane::test::DecodeReference(korvane::test::TestVideo(kind), true),
-                                     korvane::test::TestVideoSpec(kind));
+        korvane::test::FramesToReach(korvane::test::DecodeReference(path, true), korvane::test::TestVideoSpec(kind));
     ASSERT_FALSE(reference.empty());
-    OpenReader open = OpenFile(korvane::test::TestVideo(kind));
-    ASSERT_EQ(open.hr, S_OK);
     PROPVARIANT duration;
     ASSERT_EQ(open.reader->GetPresentationAttribute(MF_SOURCE_READER_MEDIASOURCE, MF_PD_DURATION, &duration), S_OK);
     EXPECT_GE(static_cast<int64_t>(duration.uhVal.QuadPart), reference.back().time100ns);

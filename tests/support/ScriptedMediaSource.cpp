@@ -63,6 +63,7 @@ SourceRead ScriptedMediaSource::ReadNext() {
   }
   if (faults.streamTickBefore.count(next_) != 0 && ticksDone_.insert(next_).second) {
     read.kind = SourceRead::Kind::kStreamTick;
+    read.time = script_->frames[next_].time;  // the gap lasts until the next frame
     return read;
   }
   if (faults.nothingBefore.count(next_) != 0 && nothingDone_.insert(next_).second) {

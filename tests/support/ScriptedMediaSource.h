@@ -45,7 +45,7 @@ struct ScriptedFaults {
   std::function<bool()> errorNow;
   HRESULT readError = E_FAIL;
   // Before delivering the frame at these indices (the first time it is reached), one read ends
-  // with a stream tick / with no flag and no sample at all.
+  // with a stream tick at that frame's time / with no flag and no sample at all.
   std::set<size_t> streamTickBefore;
   std::set<size_t> nothingBefore;
 };
