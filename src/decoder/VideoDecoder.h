@@ -90,6 +90,12 @@ class VideoDecoder final : public std::enable_shared_from_this<VideoDecoder> {
   // platform start of Load and Reopen. Caches, listener and device stay. A second Close
   // returns at once. Raises only when the platform's shut-down fails.
   void Close();
+  // The owner's last word: under Lock, the decoder becomes Closed for good and its caches are
+  // destroyed here (the memory frames reach the cache folder now, budget permitting), so nothing
+  // writes to the folder once the owner's disposal has returned — not even a request or a reader
+  // callback that still holds a reference and lets the decoder go later. Load and Initialize are
+  // refused from then on; the getters answer as before initialization.
+  void Retire();
   // Takes effect from the next decoded frame; 0 or the current divisor change nothing. Frames of
   // a new size no longer fit the cached ones: caching then stops with OnError(0). Throws 668
   // before Load.
@@ -186,6 +192,7 @@ class VideoDecoder final : public std::enable_shared_from_this<VideoDecoder> {
   ComPtr<ID3D11Texture2D> PlaceholderTexture;  // guarded by PlaceholderMutex, not Lock
   std::atomic<bool> Loaded{false};
   std::atomic<bool> Initialized{false};
+  bool Retired = false;
   std::atomic<DecoderState> State{DecoderState::Opening};
   // What the output media type says; atomic for the no-lock getters.
   std::atomic<uint32_t> FrameRateDenominator{0};

@@ -28,6 +28,7 @@ void VideoDecoder::Initialize(const Platform::String& cacheFolderPath) {
   const Platform::String path = cacheFolderPath;
   Lockout lock(Lock);
   try {
+    if (Retired) ThrowNotReady("VideoDecoder::Initialize: the decoder was retired by its owner");
     if (!Driver.Reader) ThrowNotReady("VideoDecoder::Initialize: no video is open");
     // The old manager goes first: its destruction writes its memory frames to its folder, which
     // the new one is about to wipe; the other way round they would land in the fresh folder as
@@ -86,6 +87,14 @@ void VideoDecoder::Close() {
   // Released outside Lock: the reader joins its work thread, whose callbacks take Lock.
   reader.Reset();
   ShutDownMediaPlatform(starts);
+}
+
+void VideoDecoder::Retire() {
+  Lockout lock(Lock);
+  Retired = true;
+  State = DecoderState::Closed;  // any -> Closed; callbacks do nothing from now on
+  Initialized = false;
+  CacheManager.reset();
 }
 
 // Balances `starts` MFStartup calls; raises the last failure after trying them all.

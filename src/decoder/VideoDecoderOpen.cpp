@@ -39,6 +39,7 @@ bool VideoDecoder::Load(std::shared_ptr<IVideoDecoderListener> listener, IRandom
 
   Lockout lock(Lock);
   try {
+    if (Retired) ThrowNotReady("VideoDecoder::Load: the decoder was retired by its owner");
     if (Initialized) ThrowNotReady("VideoDecoder::Load: the video is already initialized; use Reopen");
     SetupDevice(device);
     Listener = std::move(listener);

@@ -351,6 +351,10 @@ void VideoDecoderInterop::Dispose() {
     listener.swap(listener_);
   }
   iterators.clear();
+  // A request on the thread pool or a reader callback may hold the decoder a little longer and
+  // be the one to destroy it; its caches must not reach the folder after Close has returned,
+  // when the application may already be removing it.
+  if (decoder) decoder->Retire();
   decoder.reset();
   {
     std::lock_guard<std::mutex> lock(streamMutex_);
