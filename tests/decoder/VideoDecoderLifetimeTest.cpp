@@ -162,6 +162,29 @@ TEST_F(VideoDecoderLifetime, GetPlaceholderTexture_WhileLoadReplacesTheDevice_Al
   renderer.join();
 }
 
+// The owner retires the decoder while a request on the thread pool still holds it: the frames in
+// memory reach the folder at once, and nothing is written there once Retire has returned, however
+// late the decoder goes — the application may be emptying the folder by then.
+TEST_F(VideoDecoderLifetime, Retire_WhileARequestStillHoldsTheDecoder_NothingWrittenAfterwards) {
+  Open(ScriptedVideo(100));
+  Request(2'000'000);
+  std::shared_ptr<VideoDecoder> request = decoder_;
+  decoder_->Retire();
+  decoder_.reset();
+
+  bool shownFrameWritten = false;
+  for (const auto& entry : std::filesystem::directory_iterator(cache_.Path())) {
+    shownFrameWritten |= entry.path().filename().string().rfind("2000000_", 0) == 0;
+    std::filesystem::remove(entry.path());
+  }
+  EXPECT_TRUE(shownFrameWritten) << "the shown frame, in memory until Retire, is on disk";
+  EXPECT_FALSE(request->Load(listener_, Scripted(ScriptedVideo(3)).Get(), MFVideoFormat_NV12, graphics_.Get()));
+  EXPECT_EQ(nullptr, request->GetFrame(0));
+
+  request.reset();
+  EXPECT_TRUE(std::filesystem::is_empty(cache_.Path())) << "the last holder wrote to the folder";
+}
+
 // The owner lets its last reference go while a reader callback is inside the decoder: letting go
 // never waits for the reader's thread, and the decoder goes as soon as that callback is done.
 TEST_F(VideoDecoderLifetime, LastReferenceDroppedDuringACallback_ReturnsAtOnceAndTheDecoderGoesAfterIt) {
