@@ -166,18 +166,25 @@ TEST_F(VideoDecoderLifetime, GetPlaceholderTexture_WhileLoadReplacesTheDevice_Al
 // memory reach the folder at once, and nothing is written there once Retire has returned, however
 // late the decoder goes — the application may be emptying the folder by then.
 TEST_F(VideoDecoderLifetime, Retire_WhileARequestStillHoldsTheDecoder_NothingWrittenAfterwards) {
-  Open(ScriptedVideo(100));
-  Request(2'000'000);
+  // As in the test above: the scan stops after frame 2, with frames 1 and 2 only in memory.
+  mf::ScriptedSource script = ScriptedVideo(100);
+  script.faults.nothingBefore = {3};
+  ASSERT_TRUE(Load(Scripted(script).Get()));
+  decoder_->Initialize(Platform::String(cache_.Path()));
+  ASSERT_TRUE(listener_->WaitFor("error 0"));
+
   std::shared_ptr<VideoDecoder> request = decoder_;
   decoder_->Retire();
   decoder_.reset();
-
-  bool shownFrameWritten = false;
+  std::vector<std::string> files;
   for (const auto& entry : std::filesystem::directory_iterator(cache_.Path())) {
-    shownFrameWritten |= entry.path().filename().string().rfind("2000000_", 0) == 0;
+    files.push_back(entry.path().filename().string());
     std::filesystem::remove(entry.path());
   }
-  EXPECT_TRUE(shownFrameWritten) << "the shown frame, in memory until Retire, is on disk";
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ((std::vector<std::string>{"0_400000_0.tmp", "400000_400000_0.tmp", "800000_400000_0.tmp", "precache.data"}),
+            files)
+      << "the memory frames 1 and 2 are on disk once Retire has returned";
   EXPECT_FALSE(request->Load(listener_, Scripted(ScriptedVideo(3)).Get(), MFVideoFormat_NV12, graphics_.Get()));
   EXPECT_EQ(nullptr, request->GetFrame(0));
 
