@@ -18,15 +18,10 @@ struct FileKind {
 
 void PrintTo(const FileKind& kind, std::ostream* out) { *out << kind.name; }
 
-// Small pictures keep 400 steps quick; 210 frames leave room for 200 steps.
+// Small pictures keep 400 steps quick; 210 frames leave room for 200 steps. B-frames reordered
+// in MP4, and a transport stream that starts late; the decoder's tests cover the other codecs.
 const std::vector<FileKind> kKinds{
     {"H264BFramesMp4", {.width = 160, .height = 120, .frameCount = 210, .gopSize = 45, .maxBFrames = 3}},
-    {"HevcMkv",
-     {.container = "matroska", .encoder = "libx265", .width = 160, .height = 120, .frameCount = 210,
-      .frameRate = {25, 1}, .gopSize = 20, .maxBFrames = 3}},
-    {"Vp9Webm",
-     {.container = "webm", .encoder = "libvpx-vp9", .width = 160, .height = 120, .frameCount = 210, .gopSize = 15,
-      .maxBFrames = 0}},
     {"Mpeg2Ts",
      {.container = "mpegts", .encoder = "mpeg2video", .width = 160, .height = 120, .frameCount = 210,
       .frameRate = {25, 1}, .gopSize = 12, .startOffset100ns = 14'000'000}},

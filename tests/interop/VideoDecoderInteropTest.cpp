@@ -1,8 +1,6 @@
 // VideoDecoderInterop through its public interface, on scripted videos (frame i shows luma i).
 #include "InteropTestSupport.h"
 
-#include "support/TestMedia.h"
-
 #include <chrono>
 #include <cmath>
 
@@ -80,8 +78,6 @@ TEST_F(VideoDecoderInteropTest, FreshObject_NeedsAVideo) {
   EXPECT_EQ(S_OK, static_cast<__IVideoDecoderInteropProtectedVirtuals*>(interop_.Get())->GetOutputFormat(&format));
   EXPECT_EQ((std::vector<int64_t>{0, 0, 0, 0, 2}),
             (std::vector<int64_t>{initialized, hasPrevious, hasNext, texture, format}));
-  EXPECT_EQ(kVideoDecoderInteropClassName, RuntimeClassName(static_cast<IVideoDecoderInterop*>(interop_.Get())));
-  EXPECT_EQ(kVideoDecoderIteratorClassName, RuntimeClassName(CreateIterator().Get()));
 }
 
 TEST_F(VideoDecoderInteropTest, Open_EventsInOrderAndGettersAnswer) {
@@ -126,16 +122,8 @@ TEST_F(VideoDecoderInteropTest, Open_EventsInOrderAndGettersAnswer) {
   EXPECT_EQ(0, ScriptedValueAt(kFrame / 2));
 }
 
-TEST_F(VideoDecoderInteropTest, Open_NotAVideoIsReportedAndNotADeviceRefused) {
-  // Not a video: the decoder reports it; Open itself succeeds and nothing else is raised.
-  ComPtr<IRandomAccessStream> notAVideo;
-  ASSERT_EQ(S_OK, CreateRandomAccessStreamOnFile(BadMediaFile(BadMediaKind::Text).c_str(), FileAccessMode_Read,
-                                                 IID_PPV_ARGS(&notAVideo)));
-  EXPECT_EQ(S_OK, Open(interop_.Get(), notAVideo.Get()));
-  ASSERT_TRUE(log_.WaitFor("error"));
-  EXPECT_EQ(std::vector<std::string>{"error 0"}, log_.Lines());
-
-  // A device object that is not a graphics device is refused with the cast error.
+// (A file that is no video is a row of the bad-input table.)
+TEST_F(VideoDecoderInteropTest, Open_NotAGraphicsDevice_RefusedWithTheCastError) {
   const Platform::String folder(cache_.Path());
   ComPtr<IVideoDecoderIterator> notADevice = CreateIterator();
   EXPECT_EQ(E_NOINTERFACE, interop_->Open(ScriptedStream(ScriptedVideo(3)).Get(), folder.Get(), notADevice.Get()));
