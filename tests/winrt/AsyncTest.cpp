@@ -1,6 +1,5 @@
 #include "platform/winrt/Async.h"
 
-#include "platform/winrt/InMemoryRandomAccessStream.h"
 
 #include <gtest/gtest.h>
 
@@ -22,10 +21,8 @@ using ABI::Windows::Foundation::AsyncStatus;
 using ABI::Windows::Foundation::IAsyncAction;
 using ABI::Windows::Foundation::IAsyncActionCompletedHandler;
 using ABI::Windows::Foundation::IAsyncInfo;
-using ABI::Windows::Foundation::IAsyncOperationProgressHandler;
 using ABI::Windows::Foundation::IAsyncOperationWithProgress;
 using ABI::Windows::Foundation::IAsyncOperationWithProgressCompletedHandler;
-using ABI::Windows::Storage::Streams::IRandomAccessStream;
 using Operation = AsyncOperationWithProgress<int64_t, double>;
 using Finished = std::pair<AsyncStatus, std::thread::id>;  // what a completed handler saw
 
@@ -155,47 +152,6 @@ TEST(AsyncActionTest, CompletedAction_HandlerRunsOnceAtOnceIsNotKeptAndCloseEnds
   AsyncStatus status;
   EXPECT_EQ(info->get_Status(&status), E_ILLEGAL_METHOD_CALL);
   EXPECT_EQ(action->GetResults(), E_ILLEGAL_METHOD_CALL);
-}
-
-TEST(AsyncOperationTest, Progress_ArrivesInOrderOnReportingThreadThenResult) {
-  using StreamOperation = IAsyncOperationWithProgress<IRandomAccessStream*, double>;
-  const std::vector<double> reported{0.1, 0.3, 0.4, 0.5, 0.7, 0.9, 1.0};
-  Signal handlersSet;
-  std::thread::id bodyThread;
-  auto operation = CreateAsyncOperationWithProgress<IRandomAccessStream*, double>(
-      [&](const ProgressReporter<double>& progress, const CancellationToken&) -> ComPtr<IRandomAccessStream> {
-        bodyThread = std::this_thread::get_id();
-        handlersSet.Wait();
-        for (double value : reported) progress.Report(value);
-        auto stream = MakeRuntimeObject<InMemoryRandomAccessStream>();
-        ULONG written = 0;
-        stream->WriteAt("abc", 3, &written);
-        return stream;
-      });
-  std::vector<double> seen;
-  std::vector<std::thread::id> seenThreads;
-  auto onProgress = [&](StreamOperation* sender, double value) {
-    EXPECT_EQ(sender, operation.Get());
-    seen.push_back(value);
-    seenThreads.push_back(std::this_thread::get_id());
-    return S_OK;
-  };
-  using ProgressHandler = IAsyncOperationProgressHandler<IRandomAccessStream*, double>;
-  ASSERT_EQ(operation->put_Progress(Callback<ProgressHandler>(onProgress).Get()), S_OK);
-  IRandomAccessStream* early = reinterpret_cast<IRandomAccessStream*>(0x1);
-  EXPECT_EQ(operation->GetResults(&early), E_ILLEGAL_METHOD_CALL);
-  EXPECT_EQ(early, nullptr);
-  handlersSet.Set();
-  ASSERT_EQ(WaitForCompletion(operation.Get(), kGenerousWait), S_OK);
-  EXPECT_EQ(seen, reported);
-  EXPECT_EQ(seenThreads, std::vector<std::thread::id>(reported.size(), bodyThread));
-
-  ComPtr<IRandomAccessStream> result;
-  ASSERT_EQ(operation->GetResults(&result), S_OK);
-  ASSERT_NE(result, nullptr);
-  UINT64 size = 0;
-  EXPECT_EQ(result->get_Size(&size), S_OK);
-  EXPECT_EQ(size, 3u);
 }
 
 // A body that fails reports its code everywhere; one canceled before it starts never runs, and
