@@ -191,6 +191,36 @@ INSTANTIATE_TEST_SUITE_P(
         TargetCase{"ShortNeighbours", {400'000, 100'000, 400'000, 100'000, 400'000}, 2, 950'000, 450'000}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Spacings of 5 to 100 ms in an irregular order, as a screen capture's: every frame is reached
+// once each way. Each step waits until the span around the frame is decoded too: a neighbour
+// not decoded yet next to a decoded one further away must not pass for adjacent.
+TEST_F(VideoDecoderInteropTest, Move_VariableFrameRate_EveryFrameOnceEachWay) {
+  const int64_t pattern[] = {400'000, 50'000, 1'000'000, 100'000, 300'000, 60'000, 800'000, 200'000, 70'000};
+  std::vector<int64_t> durations;
+  for (int i = 0; i < 45; ++i) durations.push_back(pattern[i % 9]);
+  OpenAndWait(ScriptedVideoWithDurations(durations));
+  std::vector<int64_t> starts{0};
+  for (int64_t d : durations) starts.push_back(starts.back() + d);
+
+  const size_t last = durations.size() - 1;
+  auto step = [&](bool forward, size_t frame) {
+    const size_t mark = log_.Size();
+    ASSERT_EQ(S_OK, forward ? interop_->MoveNext() : interop_->MovePrevious()) << "to frame " << frame;
+    ASSERT_TRUE(log_.WaitForPositionIn(starts[frame], starts[frame + 1], mark))
+        << "frame " << frame << "\n" << ::testing::PrintToString(log_.Lines());
+    ASSERT_EQ(starts[frame], Position());
+    ASSERT_EQ(static_cast<int>(frame), ScriptedValueAt(starts[frame]));
+    const int64_t from = frame == 0 ? 0 : starts[frame] - 1;
+    const int64_t to = std::min(starts[frame + 1], starts[last]);
+    ASSERT_TRUE(log_.WaitFor([&](const RaisedEvent& e) { return e.name == "completed" && e.a <= from && e.b >= to; },
+                             mark));
+  };
+  for (size_t frame = 1; frame <= last; ++frame) ASSERT_NO_FATAL_FAILURE(step(true, frame));
+  EXPECT_EQ(E_BOUNDS, interop_->MoveNext());
+  for (size_t frame = last; frame-- > 0;) ASSERT_NO_FATAL_FAILURE(step(false, frame));
+  EXPECT_EQ(E_BOUNDS, interop_->MovePrevious());
+}
+
 TEST_F(VideoDecoderInteropTest, Move_AtEitherEnd_BoundsAndNothingChanges) {
   OpenAndWait(ScriptedVideo(12));
   ComPtr<IVideoDecoderIterator> here = CreateIterator();
