@@ -252,6 +252,8 @@ std::string RandomBytesFile(const TempFolder& folder) {
 }
 
 ComPtr<IRandomAccessStream> Plain(BadInputFixture& t) { return t.FileStream(PlainVideo()); }
+template <BadMediaKind kind>
+ComPtr<IRandomAccessStream> Bad(BadInputFixture& t) { return t.FileStream(BadMediaFile(kind)); }
 
 void CacheParentIsAFile(BadInputFixture& t) {
   t.sandbox_.WriteFile("file", "a file where a folder should be");
@@ -259,13 +261,11 @@ void CacheParentIsAFile(BadInputFixture& t) {
 }
 
 const Row kRows[] = {
-    {"EmptyFile", Outcome::kNotAVideo, [](BadInputFixture& t) { return t.FileStream(BadMediaFile(BadMediaKind::Empty)); }},
-    {"TextFile", Outcome::kNotAVideo, [](BadInputFixture& t) { return t.FileStream(BadMediaFile(BadMediaKind::Text)); }},
+    {"EmptyFile", Outcome::kNotAVideo, Bad<BadMediaKind::Empty>},
+    {"TextFile", Outcome::kNotAVideo, Bad<BadMediaKind::Text>},
     {"RandomBytes", Outcome::kNotAVideo, [](BadInputFixture& t) { return t.FileStream(RandomBytesFile(t.media_)); }},
-    {"Mp4TruncatedBeforeItsIndex", Outcome::kNotAVideo,
-     [](BadInputFixture& t) { return t.FileStream(BadMediaFile(BadMediaKind::TruncatedMp4NoIndex)); }},
-    {"AudioOnly", Outcome::kNotAVideo,
-     [](BadInputFixture& t) { return t.FileStream(BadMediaFile(BadMediaKind::AudioOnly)); }},
+    {"Mp4TruncatedBeforeItsIndex", Outcome::kNotAVideo, Bad<BadMediaKind::TruncatedMp4NoIndex>},
+    {"AudioOnly", Outcome::kNotAVideo, Bad<BadMediaKind::AudioOnly>},
     {"StreamFailsReadsHalfWay", Outcome::kReadError,
      [](BadInputFixture& t) {
        // The index at the front, so that opening succeeds and the pictures fail.
