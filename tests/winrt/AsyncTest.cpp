@@ -94,7 +94,7 @@ TEST(AsyncActionTest, Body_OutcomeSetsStatusErrorCodeAndRunsHandlerOnceOnPoolThr
   }
 }
 
-TEST(AsyncActionTest, Cancel_WhileRunningOnlySignalsToken) {
+TEST(AsyncActionTest, Cancel_WhileRunningOnlySignalsTokenAndWaitsTimeOut) {
   for (const bool throwOnCancel : {false, true}) {
     SCOPED_TRACE(throwOnCancel ? "body throws canceled" : "body returns");
     Signal started, canceled;
@@ -110,6 +110,7 @@ TEST(AsyncActionTest, Cancel_WhileRunningOnlySignalsToken) {
     ASSERT_EQ(action.As(&info), S_OK);
     EXPECT_EQ(info->Cancel(), S_OK);
     EXPECT_EQ(InfoOf(action.Get()).first, AsyncStatus::Started);  // the body decides
+    EXPECT_EQ(WaitForCompletion(action.Get(), 1ms), kAsyncWaitTimeout);
     EXPECT_EQ(action->GetResults(), E_ILLEGAL_METHOD_CALL);
     EXPECT_EQ(info->Close(), E_ILLEGAL_STATE_CHANGE);
     canceled.Set();
@@ -117,6 +118,7 @@ TEST(AsyncActionTest, Cancel_WhileRunningOnlySignalsToken) {
     EXPECT_TRUE(sawCancel);
     EXPECT_EQ(InfoOf(action.Get()).first, throwOnCancel ? AsyncStatus::Canceled : AsyncStatus::Completed);
   }
+  EXPECT_EQ(WaitForCompletion(nullptr), E_POINTER);
 }
 
 TEST(AsyncActionTest, CompletedAction_HandlerRunsOnceAtOnceIsNotKeptAndCloseEndsTheObject) {
@@ -187,15 +189,6 @@ TEST(AsyncOperationTest, Body_ErrorOrEarlyCancelReachesHandlerAndGetResults) {
     EXPECT_EQ(value, 0);
     EXPECT_EQ(ran, !cancelFirst);
   }
-}
-
-TEST(AsyncWaitTest, WaitForCompletion_TimesOutWhileRunning) {
-  Signal release;
-  ComPtr<IAsyncAction> action = CreateAsyncAction([&](const CancellationToken&) { release.Wait(); });
-  EXPECT_EQ(WaitForCompletion(action.Get(), 1ms), kAsyncWaitTimeout);
-  release.Set();
-  EXPECT_EQ(WaitForCompletion(action.Get()), S_OK);
-  EXPECT_EQ(WaitForCompletion(nullptr), E_POINTER);
 }
 
 }  // namespace

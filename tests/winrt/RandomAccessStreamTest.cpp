@@ -224,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<StreamKind>& info) { return info.param.name; });
 
 // (A missing file and a missing folder are the C++ layer's FailedCall cases.)
-TEST(FileRandomAccessStreamTest, Open_FailuresMapToWin32Codes) {
+TEST(FileRandomAccessStreamTest, Open_FailuresMapToWin32CodesAndReadOnlyRefusesWrites) {
   TempFolder folder;
   EXPECT_EQ(OpenFailure(folder.Path().c_str(), FileAccessMode_Read), E_ACCESSDENIED);  // a folder
   EXPECT_EQ(OpenFailure(nullptr, FileAccessMode_Read), E_INVALIDARG);
@@ -234,10 +234,7 @@ TEST(FileRandomAccessStreamTest, Open_FailuresMapToWin32Codes) {
     EXPECT_EQ(OpenFailure(folder.Path("locked.bin").c_str(), FileAccessMode_Read),
               HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
   }
-}
-
-TEST(FileRandomAccessStreamTest, ReadOnly_ReadsExistingContentAndRefusesWrites) {
-  TempFolder folder;
+  // Read-only: reads what is there and refuses writes.
   const std::string path = folder.Path("data.bin");
   {
     ComPtr<IRandomAccessStream> writer = OpenFile(path, FileAccessMode_ReadWrite);
