@@ -16,7 +16,6 @@
 #include <chrono>
 #include <fcntl.h>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -190,7 +189,7 @@ const BadCall kBadCalls[] = {
 INSTANTIATE_TEST_SUITE_P(Cli, KorvaneProgramBadCall, ::testing::ValuesIn(kBadCalls),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---- md5 against ffmpeg's framemd5, on every kind of test video ----
+// ---- md5 against ffmpeg's framemd5 ----
 
 class KorvaneProgramMd5 : public KorvaneProgram, public ::testing::WithParamInterface<TestVideoKind> {};
 
@@ -216,7 +215,11 @@ TEST_P(KorvaneProgramMd5, EveryFrameForwardsAndBackwardsMatchesFfmpeg) {
   EXPECT_EQ(expected, reversed);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cli, KorvaneProgramMd5, ::testing::ValuesIn(korvane::test::AllTestVideoKinds()),
+// Open GOPs (B-frames across key frames), a stream that starts late, and an odd size; the
+// decoder's own tests walk every kind.
+INSTANTIATE_TEST_SUITE_P(Cli, KorvaneProgramMd5,
+                         ::testing::Values(TestVideoKind::H264OpenGopMp4, TestVideoKind::Mpeg2Ts,
+                                           TestVideoKind::OddSizeWebm),
                          [](const auto& info) { return std::string(korvane::test::TestVideoKindName(info.param)); });
 
 // ---- output files ----
@@ -247,69 +250,20 @@ TEST_F(KorvaneProgram, Sheet_IsAJpegOfTheGrid) {
   EXPECT_EQ("480x276\n", Shell("ffprobe -v error -show_entries stream=width,height -of csv=s=x:p=0 " + temp_.Path("sheet.jpg")));
 }
 
-// A flat JSON object of numbers, strings and booleans; fails the test on anything else.
-std::map<std::string, std::string> ParseFlatJson(const std::string& text) {
-  std::map<std::string, std::string> members;
-  size_t i = 0;
-  auto skip = [&] { while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i; };
-  auto expect = [&](char c) {
-    skip();
-    if (i >= text.size() || text[i] != c) throw std::runtime_error(std::string("expected ") + c + " at " + std::to_string(i));
-    ++i;
-  };
-  auto string = [&] {
-    expect('"');
-    std::string s;
-    while (i < text.size() && text[i] != '"') {
-      if (text[i] == '\\') ++i;
-      s += text[i++];
-    }
-    expect('"');
-    return s;
-  };
-  expect('{');
-  for (;;) {
-    const std::string key = string();
-    expect(':');
-    skip();
-    std::string value;
-    if (text[i] == '"') {
-      value = string();
-    } else {
-      while (i < text.size() && text[i] != ',' && text[i] != '}' && !std::isspace(static_cast<unsigned char>(text[i])))
-        value += text[i++];
-      if (value != "true" && value != "false") {
-        size_t used = 0;
-        std::stod(value, &used);
-        if (used != value.size()) throw std::runtime_error("not a number: " + value);
-      }
-    }
-    members[key] = value;
-    skip();
-    if (text[i] == '}') break;
-    expect(',');
-  }
-  expect('}');
-  skip();
-  if (i != text.size()) throw std::runtime_error("text after the object");
-  return members;
-}
-
 TEST_F(KorvaneProgram, InfoJson_ParsesAndDescribesTheVideo) {
   const Result result = Run({"info", TestVideo(TestVideoKind::Rotated90Mp4), "--json", "--count"});
   ASSERT_EQ(0, result.status) << result.err;
-  std::map<std::string, std::string> info;
-  ASSERT_NO_THROW(info = ParseFlatJson(result.out)) << result.out;
-  EXPECT_EQ(TestVideo(TestVideoKind::Rotated90Mp4), info["file"]);
-  EXPECT_EQ("30", info["frames"]);
-  EXPECT_EQ("true", info["frames_counted"]);
-  EXPECT_EQ("320", info["width"]);
-  EXPECT_EQ("240", info["height"]);
-  EXPECT_EQ("240", info["display_width"]);
-  EXPECT_EQ("320", info["display_height"]);
-  EXPECT_EQ("90", info["rotation"]);
-  EXPECT_EQ("30.000", info["frame_rate"]);
-  EXPECT_GT(std::stod(info["scan_seconds"]), 0);
+  // Python's JSON reader as the judge of the syntax; each member comes back as "key=value".
+  temp_.WriteFile("info.json", result.out);
+  const std::string members = Shell(
+      "python3 -c 'import json, sys\nfor k, v in json.load(open(sys.argv[1])).items(): print(k + \"=\" + "
+      "(v if isinstance(v, str) else json.dumps(v)))' " + temp_.Path("info.json"));
+  const std::vector<std::string> expected{"file=" + TestVideo(TestVideoKind::Rotated90Mp4), "frames=30",
+                                          "frames_counted=true", "width=320", "height=240", "display_width=240",
+                                          "display_height=320", "rotation=90", "frame_rate=30.0"};
+  for (const std::string& member : expected)
+    EXPECT_NE(std::string::npos, ("\n" + members).find("\n" + member + "\n")) << member << " in\n" << result.out;
+  EXPECT_NE(std::string::npos, members.find("scan_seconds=")) << result.out;
 }
 
 // ---- the cache folder ----

@@ -32,15 +32,6 @@ class Widget final : public RuntimeClass<korvane::com::kComponentClass, IWidget,
   const char* RuntimeClassNameText() const override { return "Test.Widget"; }
 };
 
-class ThrowingWidget final : public RuntimeClass<korvane::com::kComponentClass, IWidget> {
- public:
-  ThrowingWidget() { ThrowHResult(E_INVALIDARG); }
-  HRESULT get_Value(int32_t*) override { return S_OK; }
-
- protected:
-  const char* RuntimeClassNameText() const override { return "Test.ThrowingWidget"; }
-};
-
 class Factory final : public RuntimeClass<korvane::com::kComponentFactory, IActivationFactory> {
  public:
   HRESULT ActivateInstance(IInspectable** instance) override {
@@ -51,18 +42,6 @@ class Factory final : public RuntimeClass<korvane::com::kComponentFactory, IActi
  protected:
   const char* RuntimeClassNameText() const override { return "Test.Factory"; }
 };
-
-TEST(RuntimeClassTest, WeakReference_ResolvesOnlyWhileStrongReferenceLives) {
-  ComPtr<IWeakReference> weak;
-  {
-    ComPtr<Widget> widget = MakeRuntimeObject<Widget>();
-    ComPtr<IWeakReferenceSource> source;
-    ASSERT_EQ(S_OK, widget.As(&source));
-    ASSERT_EQ(S_OK, source->GetWeakReference(&weak));
-    EXPECT_NE(nullptr, ResolveWeak<IGadget>(weak.Get()).Get());
-  }
-  EXPECT_EQ(nullptr, ResolveWeak<IGadget>(weak.Get()).Get());
-}
 
 TEST(RuntimeClassTest, ModuleCount_FollowsObjectLifetimes) {
   const int32_t before = ModuleObjectCount();
@@ -76,12 +55,9 @@ TEST(RuntimeClassTest, ModuleCount_FollowsObjectLifetimes) {
     EXPECT_EQ(before + 1, ModuleObjectCount());
   }
   EXPECT_EQ(before, ModuleObjectCount());
-  // A constructor that throws gives its count back.
-  EXPECT_THROW(MakeRuntimeObject<ThrowingWidget>(), Platform::InvalidArgumentException);
-  EXPECT_EQ(before, ModuleObjectCount());
 }
 
-TEST(RuntimeClassTest, QueryInterface_AnswersExactlyTheDeclaredList) {
+TEST(RuntimeClassTest, QueryInterfaceAndGetIids_AnswerExactlyTheDeclaredList) {
   ComPtr<Widget> widget = MakeRuntimeObject<Widget>();
   ComPtr<Factory> factory = MakeRuntimeObject<Factory>();
   void* p = nullptr;
@@ -104,11 +80,8 @@ TEST(RuntimeClassTest, QueryInterface_AnswersExactlyTheDeclaredList) {
   ASSERT_EQ(S_OK, widget.As(&a));
   ASSERT_EQ(S_OK, gadget.As(&b));
   EXPECT_EQ(a.Get(), b.Get());
-}
 
-TEST(RuntimeClassTest, InspectableMembers_ListIidsNameAndTrust) {
-  ComPtr<Widget> widget = MakeRuntimeObject<Widget>();
-  ComPtr<Factory> factory = MakeRuntimeObject<Factory>();
+  // GetIids lists the declared interfaces (and the weak source of instances), not the others.
   ULONG count = 0;
   IID* iids = nullptr;
   ASSERT_EQ(S_OK, widget->GetIids(&count, &iids));
@@ -184,20 +157,6 @@ TEST(BoundaryTest, Call_ClosedObjectLeavesOutParametersUntouched) {
   EXPECT_EQ(S_OK, widget->get_Value(&value));
   EXPECT_EQ(42, value);
   EXPECT_EQ(E_POINTER, widget->get_Value(nullptr));
-}
-
-TEST(HStringTest, String_ValueSemanticsAndNoLeaks) {
-  const int64_t live = WindowsStringLiveCountForTesting();
-  {
-    Platform::String a("cache/");
-    Platform::String b = a + "frame.tmp";
-    Platform::String c = b;
-    EXPECT_EQ("cache/frame.tmp", c.View());
-    EXPECT_EQ(15u, c.Length());
-    EXPECT_TRUE(Platform::String().IsEmpty());
-    EXPECT_STREQ("", Platform::String().Data());
-  }
-  EXPECT_EQ(live, WindowsStringLiveCountForTesting());
 }
 
 }  // namespace

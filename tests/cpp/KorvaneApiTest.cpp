@@ -187,65 +187,25 @@ TEST_F(CppApiTest, Handles_MovedAndDestroyedInAnyOrderLeaveNoObject) {
   } while (std::next_permutation(order.begin(), order.end()));
 }
 
-// Ten steps back from the middle: each frame shown is the one before, as packed NV12 at the
-// decoded (even) size, and one goes to a JPEG file.
-TEST_F(CppApiTest, StepBackFromMiddle_PackedFramesAndJpeg) {
+// Stepping as fast as the decoder serves: every wait answers its own step, never a late report
+// of the step before (which would show one frame twice and skip another). Each frame comes out
+// packed at the video's odd size.
+TEST_F(CppApiTest, StepWholeVideoBothWays_EachWaitAnswersItsOwnStep) {
   VideoDecoder video;
   OpenVideo(video);
   EXPECT_EQ(321u, video.FrameWidth());
   EXPECT_EQ(241u, video.FrameHeight());
-  video.SetPosition(30 * kFrameDuration + kFrameDuration / 2);
-  ASSERT_TRUE(video.WaitForPosition(kWait));
-  int expected = 30;
-  for (int step = 0; step <= 10; ++step, --expected) {
-    if (step > 0) {
-      video.MovePrevious();
-      ASSERT_TRUE(video.WaitForPosition(kWait)) << "step " << step;
-    }
-    const Frame frame = video.CurrentFrame();
-    ASSERT_EQ(321u, frame.width);
-    ASSERT_EQ(241u, frame.height);
-    ASSERT_EQ(size_t{321} * 241 + size_t{322} * 121, frame.nv12.size());
-    EXPECT_EQ(expected, FrameIndex(frame)) << "step " << step;
-    EXPECT_NEAR(static_cast<double>(expected * kFrameDuration), static_cast<double>(frame.time), kFrameDuration / 2.0);
-  }
-  ASSERT_TRUE(video.WaitForCached(video.Position(), kWait));
-
-  const Frame frame = EvenPart(video.CurrentFrame());
-  ASSERT_EQ(320u, frame.width);
-  ASSERT_EQ(240u, frame.height);
-  EXPECT_EQ(expected + 1, FrameIndex(frame));
-  std::vector<double> progress;
-  EncodeOperation operation = JpegEncoder().EncodeAsync(Stream::FromMemory(frame.nv12), frame.width, frame.height,
-                                                        [&](double p) { progress.push_back(p); });
-  ASSERT_EQ(std::future_status::ready, operation.wait_for(kWait));
-  const std::vector<uint8_t> jpeg = operation.get().Bytes();
-  ASSERT_GE(jpeg.size(), 4u);
-  EXPECT_EQ(0xFF, jpeg[0]);
-  EXPECT_EQ(0xD8, jpeg[1]);
-  // Progress reported before the handler was set is lost; what came is the end of the sequence.
-  const std::vector<double> all{0.1, 0.3, 0.4, 0.5, 0.7, 0.9, 1.0};
-  ASSERT_LE(progress.size(), all.size());
-  EXPECT_TRUE(std::equal(progress.begin(), progress.end(), all.end() - static_cast<std::ptrdiff_t>(progress.size())));
-
-  const std::string path = cache_.File("frame.jpg");
-  JpegEncoder().Write(frame, path);
-  std::ifstream written(path, std::ios::binary);
-  EXPECT_EQ(jpeg, std::vector<uint8_t>(std::istreambuf_iterator<char>(written), {}));
-  video.Close();
-}
-
-// Stepping as fast as the decoder serves: every wait answers its own step, never a late report
-// of the step before (which would show one frame twice and skip another).
-TEST_F(CppApiTest, StepWholeVideoBothWays_EachWaitAnswersItsOwnStep) {
-  VideoDecoder video;
-  OpenVideo(video);
   const auto expectShown = [&](int index, const std::optional<int64_t>& reported) {
     ASSERT_TRUE(reported) << "frame " << index;
     EXPECT_NEAR(static_cast<double>(index * kFrameDuration + kFrameDuration / 2), static_cast<double>(*reported),
                 kFrameDuration / 4.0)
         << "frame " << index;
-    EXPECT_EQ(index, FrameIndex(video.CurrentFrame())) << "frame " << index;
+    const Frame frame = video.CurrentFrame();
+    ASSERT_EQ(321u, frame.width);
+    ASSERT_EQ(241u, frame.height);
+    ASSERT_EQ(size_t{321} * 241 + size_t{322} * 121, frame.nv12.size());
+    EXPECT_EQ(index, FrameIndex(frame)) << "frame " << index;
+    EXPECT_NEAR(static_cast<double>(index * kFrameDuration), static_cast<double>(frame.time), kFrameDuration / 2.0);
   };
   // A move needs its neighbour cached: after each step, wait for the window around the frame
   // shown (the first pass leaves the first frame's window cached).
@@ -264,6 +224,44 @@ TEST_F(CppApiTest, StepWholeVideoBothWays_EachWaitAnswersItsOwnStep) {
     video.MovePrevious();
     ASSERT_NO_FATAL_FAILURE(expectShown(--index, video.WaitForPosition(kWait)));
   }
+  video.Close();
+}
+
+// Ten steps back from the middle without waiting for the cache, each frame the one before;
+// then the even part of the frame reached goes to JPEG, through the operation (its progress the
+// end of the sequence) and straight to a file, the same bytes both ways.
+TEST_F(CppApiTest, StepBackFromMiddle_ThenEvenPartEncodedAsJpeg) {
+  VideoDecoder video;
+  OpenVideo(video);
+  video.SetPosition(30 * kFrameDuration + kFrameDuration / 2);
+  ASSERT_TRUE(video.WaitForPosition(kWait));
+  for (int index = 29; index >= 20; --index) {
+    video.MovePrevious();
+    ASSERT_TRUE(video.WaitForPosition(kWait)) << "frame " << index;
+    EXPECT_EQ(index, FrameIndex(video.CurrentFrame()));
+  }
+  ASSERT_TRUE(video.WaitForCached(video.Position(), kWait));
+  const Frame frame = EvenPart(video.CurrentFrame());
+  ASSERT_EQ(320u, frame.width);
+  ASSERT_EQ(240u, frame.height);
+  EXPECT_EQ(20, FrameIndex(frame));
+  std::vector<double> progress;
+  EncodeOperation operation = JpegEncoder().EncodeAsync(Stream::FromMemory(frame.nv12), frame.width, frame.height,
+                                                        [&](double p) { progress.push_back(p); });
+  ASSERT_EQ(std::future_status::ready, operation.wait_for(kWait));
+  const std::vector<uint8_t> jpeg = operation.get().Bytes();
+  ASSERT_GE(jpeg.size(), 4u);
+  EXPECT_EQ(0xFF, jpeg[0]);
+  EXPECT_EQ(0xD8, jpeg[1]);
+  // Progress reported before the handler was set is lost; what came is the end of the sequence.
+  const std::vector<double> all{0.1, 0.3, 0.4, 0.5, 0.7, 0.9, 1.0};
+  ASSERT_LE(progress.size(), all.size());
+  EXPECT_TRUE(std::equal(progress.begin(), progress.end(), all.end() - static_cast<std::ptrdiff_t>(progress.size())));
+
+  const std::string path = cache_.File("frame.jpg");
+  JpegEncoder().Write(frame, path);
+  std::ifstream written(path, std::ios::binary);
+  EXPECT_EQ(jpeg, std::vector<uint8_t>(std::istreambuf_iterator<char>(written), {}));
   video.Close();
 }
 

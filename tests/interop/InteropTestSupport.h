@@ -171,15 +171,6 @@ inline mf::ScriptedSource ScriptedVideoWithDurations(const std::vector<int64_t>&
   return script;
 }
 
-// The runtime class name an object reports.
-inline std::string RuntimeClassName(IInspectable* object) {
-  HSTRING name = nullptr;
-  EXPECT_EQ(S_OK, object->GetRuntimeClassName(&name));
-  const std::string text = WindowsGetStringRawBuffer(name, nullptr);
-  WindowsDeleteString(name);
-  return text;
-}
-
 // An iterator's toolkit interface.
 inline ComPtr<IVideoDecoder> AsSource(IVideoDecoderIterator* iterator) {
   ComPtr<IVideoDecoder> source;

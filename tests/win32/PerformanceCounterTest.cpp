@@ -25,12 +25,4 @@ TEST(PerformanceCounterTest, QueryPerformanceCounter_AdvancesMonotonicallyAtTenM
   EXPECT_GT(last, first);
 }
 
-TEST(PerformanceCounterTest, SetPerformanceCounterForTesting_FreezesThenReleases) {
-  SetPerformanceCounterForTesting(-42);
-  EXPECT_EQ(-42, Counter());
-  EXPECT_EQ(-42, Counter());
-  SetPerformanceCounterForTesting(std::nullopt);
-  EXPECT_GT(Counter(), 0);
-}
-
 }  // namespace

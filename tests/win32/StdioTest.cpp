@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -63,6 +64,19 @@ TEST(StdioTest, Wfsopen_FailsWithErrnoAndLastError) {
     EXPECT_EQ(c.error, errno);
     EXPECT_EQ(c.lastError, GetLastError());
   }
+}
+
+// The code the calls above leave is the calling thread's own.
+TEST(LastErrorTest, SetLastError_IsPerThread) {
+  SetLastError(ERROR_DIR_NOT_EMPTY);
+  DWORD seenByOther = 1;
+  std::thread other([&] {
+    seenByOther = GetLastError();
+    SetLastError(ERROR_DISK_FULL);
+  });
+  other.join();
+  EXPECT_EQ(ERROR_SUCCESS, seenByOther);
+  EXPECT_EQ(ERROR_DIR_NOT_EMPTY, GetLastError());
 }
 
 }  // namespace
