@@ -502,9 +502,10 @@ class VideoCore : Counted {
       case Event::kPositionChanged:
         callbacks_[slot] = decoder_->OnPositionChanged([this, call = MakeCaller(reports_, held)](int64_t middle) {
           // The report gives the middle of the frame; the frame's start is what Frame.time says.
+          // (The report that ends the first pass gives the first frame's start, 0, instead.)
           int64_t duration = 0;
           if (!Closed() && SUCCEEDED(decoder_->Get()->GetFrameDuration(middle, &duration))) middle -= duration / 2;
-          call(ToSeconds(middle));
+          call(ToSeconds(std::max<int64_t>(middle, 0)));
         });
         break;
       case Event::kFrameCached:
