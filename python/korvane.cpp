@@ -353,6 +353,8 @@ class VideoCore : Counted {
     {
       std::lock_guard lock(callbacksMutex_);
       for (korvane::Subscription& subscription : callbacks_) subscription.reset();
+      // Breaks the cycle of a callback that refers to its video (the collector cannot see it).
+      for (PyRef& callable : callables_) callable.reset();
     }
     if (decoder_) {
       try {
@@ -781,8 +783,9 @@ PYBIND11_MODULE(korvane, m) {
            }),
            py::arg("path"), py::arg("cache_dir") = py::none(), py::arg("divisor") = 1)
       .def("close", &VideoCore::Close,
-           "Closes the video: no callback runs once this has returned; the cache folder is removed. "
-           "Idempotent. Later calls raise korvane.Error (0x80000013).")
+           "Closes the video: no callback runs once this has returned and the callbacks are dropped; the "
+           "cache folder is removed. Idempotent. Later calls raise korvane.Error (0x80000013). Close a video "
+           "whose callbacks refer to it: the collector cannot break that cycle.")
       .def("__enter__", [](py::object self) { return self; })
       .def("__exit__", [](VideoCore& video, py::args) {
         video.Close();

@@ -170,6 +170,24 @@ def test_Close_WhileACallbackRuns_ReturnsPromptly(clip, cache_root):
     assert error.value.hresult == 0x80000013
 
 
+def test_Close_FromInsideACallback(clip, cache_root):
+    video = korvane.Video(clip, cache_dir=cache_root)
+    called = threading.Event()
+
+    def close_here(seconds):
+        video.close()
+        called.set()
+
+    video.wait_initialized()
+    video.on_position_changed = close_here
+    try:
+        video[30]  # the frame, or the close when it came first
+    except korvane.Error as error:
+        assert error.hresult == 0x80000013
+    assert called.wait(BOUND) and video.closed
+    assert not os.path.exists(video.cache_folder)
+
+
 def test_Threads_OneStepsAnotherReadsProperties(video):
     errors = []
     done = threading.Event()
