@@ -41,6 +41,21 @@ def tiny_clip(media):
 
 
 @pytest.fixture(scope="session")
+def rotated_clip(media):
+    """64x48 stored, with a display matrix that turns it a quarter: shown 48x64."""
+    plain = make_video(media / "plain-64x48.mp4", "64x48", 12)
+    ffmpeg("-i", str(plain), "-c", "copy", "-metadata:s:v:0", "rotate=90", "-y", str(media / "rotated.mp4"))
+    return media / "rotated.mp4"
+
+
+def ffmpeg_rgb_frames(path, width, height):
+    """FFmpeg's RGB conversion of its NV12 decode (turned upright as FFmpeg turns it), per frame."""
+    raw = ffmpeg("-i", str(path), "-fps_mode", "passthrough", "-vf", "format=nv12", "-f", "rawvideo", "-pix_fmt",
+                 "rgb24", "-")
+    return np.frombuffer(raw, np.uint8).reshape(-1, height, width, 3)
+
+
+@pytest.fixture(scope="session")
 def ffmpeg_md5(clip):
     """MD5 of every frame's NV12 bytes as FFmpeg decodes it, in presentation order."""
     raw = ffmpeg("-i", str(clip), "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "nv12", "-")
@@ -50,10 +65,7 @@ def ffmpeg_md5(clip):
 
 @pytest.fixture(scope="session")
 def ffmpeg_rgb(clip):
-    """FFmpeg's RGB conversion of its NV12 decode, frame by frame (H x W x 3)."""
-    raw = ffmpeg("-i", str(clip), "-fps_mode", "passthrough", "-vf", "format=nv12", "-f", "rawvideo", "-pix_fmt",
-                 "rgb24", "-")
-    return np.frombuffer(raw, np.uint8).reshape(FRAMES, HEIGHT, WIDTH, 3)
+    return ffmpeg_rgb_frames(clip, WIDTH, HEIGHT)
 
 
 @pytest.fixture

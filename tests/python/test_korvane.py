@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import korvane
-from conftest import FPS, FRAMES, HEIGHT, WIDTH
+from conftest import FPS, FRAMES, HEIGHT, WIDTH, ffmpeg_rgb_frames
 
 BOUND = 60  # seconds: generous bounds for the waits on events, never sleeps
 
@@ -91,6 +91,19 @@ def test_ToRgb_WithinOneOfFfmpeg(video, ffmpeg_rgb):
         rgb = video[index].to_rgb()
         assert rgb.shape == (HEIGHT, WIDTH, 3)
         assert np.abs(rgb.astype(int) - ffmpeg_rgb[index]).max() <= 1
+
+
+def test_ToRgb_RotatedVideoUpright(rotated_clip, cache_root):
+    with korvane.Video(rotated_clip, cache_dir=cache_root) as video:
+        assert video.rotation in (90, 270) and video.size == (48, 64)
+        rgb = video[5].to_rgb()
+    assert np.abs(rgb.astype(int) - ffmpeg_rgb_frames(rotated_clip, 48, 64)[5]).max() <= 1
+
+
+def test_Divisor_HalvesTheFrames(tiny_clip, cache_root):
+    with korvane.Video(tiny_clip, cache_dir=cache_root, divisor=2) as video:
+        frame = video[1]
+        assert video.size == (32, 24) and frame.nv12.size == 32 * 24 * 3 // 2 and frame.to_rgb().shape == (24, 32, 3)
 
 
 def test_SaveJpeg_WritesAJpeg(video, tmp_path):
