@@ -304,7 +304,6 @@ enum class Event { kPositionChanged, kFrameCached, kError, kCount };
 class VideoCore : Counted {
  public:
   VideoCore(fs::path file, std::optional<fs::path> cacheRoot, uint32_t divisor) : file_(std::move(file)) {
-    if (divisor < 1) throw py::value_error("divisor " + std::to_string(divisor) + ": must be 1 or more");
     struct stat info {};
     if (::stat(file_.c_str(), &info) != 0) throw OsError{PyExc_FileNotFoundError, errno, std::strerror(errno), file_.string()};
     if (S_ISDIR(info.st_mode)) throw OsError{PyExc_IsADirectoryError, EISDIR, std::strerror(EISDIR), file_.string()};
