@@ -51,7 +51,7 @@ class VideoDecoderInterop
     : public RuntimeClass<com::kComponentClass, ABI::Korvane::Native::IVideoDecoderInterop,
                           ABI::Korvane::Native::__IVideoDecoderInteropPublicNonVirtuals,
                           ABI::Korvane::Native::__IVideoDecoderInteropProtectedVirtuals,
-                          ABI::Windows::Foundation::IClosable> {
+                          ABI::Windows::Foundation::IClosable, ABI::Korvane::Native::IVideoDecoderCachingPolicy> {
  public:
   class VideoDecoderListener;
 
@@ -101,6 +101,10 @@ class VideoDecoderInterop
 
   // IClosable
   HRESULT Close() override;
+
+  // IVideoDecoderCachingPolicy: kept by the decoder for its next first pass.
+  HRESULT get_CachingPolicy(ABI::Korvane::Native::CachingPolicy* value) override;
+  HRESULT put_CachingPolicy(const ABI::Korvane::Native::CachingPolicy* value) override;
 
  protected:
   ~VideoDecoderInterop() override;
