@@ -10,14 +10,16 @@
 // shared machine), wall time alongside.
 //
 // Usage: engine_walks --media DIR --out DIR [--steps N] [--seeks N] [--walk-seconds S]
-//                     [--videos 720p,1080p,1080p_hevc] [--long-back-steps N [--policy-ram-mib M]]
+//                     [--videos 720p,1080p,1080p_hevc]
+//                     [--long-back-steps N [--policy-ram-mib M] [--policy-compress zstd|none]]
 //   --media: where the generated videos are kept between runs (made with the ffmpeg CLI when
 //            missing); --out: result tables for the plot (steps-<video>-<walk>.tsv) and the
 //            engines' cache folders while they run.
 //   --walk-seconds: a contender stops a walk after this much time in it (0: never); ratios
 //            then cover the steps every contender made.
 //   --long-back-steps: instead of the walks above, N steps back from the last frame, by the
-//            engine with a caching policy (evict farthest, zstd, 500 MiB disk, M MiB RAM), by the
+//            engine with a caching policy (evict farthest, zstd unless told otherwise, 500 MiB disk,
+//            M MiB RAM, 256 unless told otherwise), by the
 //            engine with its default policy, and by ffms2: mean and p99 step, disk and RSS peaks.
 // Prints "ratio <name> <ours/peer>" lines with the medians and 95th percentiles beside them, and
 // checks on sampled frames that every contender shows the very same picture (exit status 1
@@ -111,6 +113,7 @@ struct Options {
   std::set<std::string> videos;  // empty: all
   int longBackSteps = 0;         // > 0: only the long walk back under a caching policy
   uint64_t policyRamMiB = 256;
+  bool policyZstd = true;
 };
 
 double CpuSeconds() {
@@ -456,7 +459,10 @@ const char* Name(LongContender c) {
 }
 
 EnginePolicy LongWalkPolicy(const Options& options) {
-  return {.diskBudget = kDiskBudget, .evictFarthest = true, .ramBudget = options.policyRamMiB * kMiB, .zstd = true};
+  return {.diskBudget = kDiskBudget,
+          .evictFarthest = true,
+          .ramBudget = options.policyRamMiB * kMiB,
+          .zstd = options.policyZstd};
 }
 
 struct LongResult {
@@ -547,9 +553,10 @@ bool LongWalk(const Video& video, const Options& options) {
     std::fflush(stdout);
   }
   const EnginePolicy policy = LongWalkPolicy(options);
-  std::printf("\n== back_step_long_%s: %d steps back from frame %d of %s; policy: evict farthest, zstd, disk %.0f "
+  std::printf("\n== back_step_long_%s: %d steps back from frame %d of %s; policy: evict farthest, %s, disk %.0f "
               "MiB, RAM %.0f MiB\n",
               video.name.c_str(), options.longBackSteps, video.frameCount - 1, video.file.c_str(),
+              policy.zstd ? "zstd" : "raw",
               static_cast<double>(policy.diskBudget) / kMiB, static_cast<double>(policy.ramBudget) / kMiB);
   bool ok = true;
   std::set<uint64_t> firstHashes;
@@ -602,6 +609,7 @@ Options Parse(int argc, char** argv) {
     else if (key == "--walk-seconds") options.walkSeconds = std::stod(value);
     else if (key == "--long-back-steps") options.longBackSteps = std::stoi(value);
     else if (key == "--policy-ram-mib") options.policyRamMiB = std::stoull(value);
+    else if (key == "--policy-compress") options.policyZstd = value == "zstd";
     else if (key == "--videos") {
       std::istringstream names(value);
       for (std::string name; std::getline(names, name, ',');) options.videos.insert(name);
