@@ -11,14 +11,15 @@
 //
 // Usage: engine_walks --media DIR --out DIR [--steps N] [--seeks N] [--walk-seconds S]
 //                     [--videos 720p,1080p,1080p_hevc]
-//                     [--long-back-steps N [--policy-ram-mib M] [--policy-compress zstd|none]]
+//                     [--long-back-steps N [--policy-ram-mib M] [--policy-compress zstd|none]
+//                      [--long-contenders policy,default,ffms2]]
 //   --media: where the generated videos are kept between runs (made with the ffmpeg CLI when
 //            missing); --out: result tables for the plot (steps-<video>-<walk>.tsv) and the
 //            engines' cache folders while they run.
 //   --walk-seconds: a contender stops a walk after this much time in it (0: never); ratios
 //            then cover the steps every contender made.
 //   --long-back-steps: instead of the walks above, N steps back from the last frame, by the
-//            engine with a caching policy (evict farthest, zstd unless told otherwise, 500 MiB disk,
+//            engine with a caching policy (evict farthest, raw unless told otherwise, 500 MiB disk,
 //            M MiB RAM, 256 unless told otherwise), by the
 //            engine with its default policy, and by ffms2: mean and p99 step, disk and RSS peaks.
 // Prints "ratio <name> <ours/peer>" lines with the medians and 95th percentiles beside them, and
@@ -113,7 +114,8 @@ struct Options {
   std::set<std::string> videos;  // empty: all
   int longBackSteps = 0;         // > 0: only the long walk back under a caching policy
   uint64_t policyRamMiB = 256;
-  bool policyZstd = true;
+  bool policyZstd = false;
+  std::set<std::string> longContenders;  // empty: all three
 };
 
 double CpuSeconds() {
@@ -547,11 +549,13 @@ double Mean(const std::vector<double>& values) {
 bool LongWalk(const Video& video, const Options& options) {
   std::map<LongContender, LongResult> results;
   for (LongContender c : kLongContenders) {
+    if (!options.longContenders.empty() && options.longContenders.count(Name(c)) == 0) continue;
     const auto start = Clock::now();
     results[c] = RunLong(c, video, options);
     std::printf("ran %s on the long walk in %.0f s\n", Name(c), Since(start));
     std::fflush(stdout);
   }
+  const size_t ran = results.size();
   const EnginePolicy policy = LongWalkPolicy(options);
   std::printf("\n== back_step_long_%s: %d steps back from frame %d of %s; policy: evict farthest, %s, disk %.0f "
               "MiB, RAM %.0f MiB\n",
@@ -561,6 +565,7 @@ bool LongWalk(const Video& video, const Options& options) {
   bool ok = true;
   std::set<uint64_t> firstHashes;
   for (LongContender c : kLongContenders) {
+    if (results.count(c) == 0) continue;
     const LongResult& r = results[c];
     std::printf("  %-8s mean %.2f ms, p99 %.2f ms, median %.2f ms, max %.2f ms; disk peak %.1f MiB; peak RSS %.0f MiB%s\n",
                 Name(c), Mean(r.ms), Percentile(r.ms, 0.99), Percentile(r.ms, 0.5), Percentile(r.ms, 1.0),
@@ -595,7 +600,7 @@ bool LongWalk(const Video& video, const Options& options) {
   }
   std::printf("frame_exact_long_%s: %zu sampled frames compared, %zu differ\n", video.name.c_str(), compared,
               differing);
-  return ok && differing == 0 && compared > 0;
+  return ok && differing == 0 && (compared > 0 || ran < 2);
 }
 
 Options Parse(int argc, char** argv) {
@@ -610,6 +615,10 @@ Options Parse(int argc, char** argv) {
     else if (key == "--long-back-steps") options.longBackSteps = std::stoi(value);
     else if (key == "--policy-ram-mib") options.policyRamMiB = std::stoull(value);
     else if (key == "--policy-compress") options.policyZstd = value == "zstd";
+    else if (key == "--long-contenders") {
+      std::istringstream names(value);
+      for (std::string name; std::getline(names, name, ',');) options.longContenders.insert(name);
+    }
     else if (key == "--videos") {
       std::istringstream names(value);
       for (std::string name; std::getline(names, name, ',');) options.videos.insert(name);

@@ -338,15 +338,7 @@ bool VideoDecoderStorageCache::LoadFrame(int64_t t, const ComPtr<ID3D11Texture2D
       return false;
     }
 
-    // A whole frame file is the staging mapping's size (HasWholeFile checked it is known).
-    if (ReadSize == 0) ReadSize = FrameFileSize;
-    if (!ReadBuffer) {
-      ReadBuffer.reset(new (std::nothrow) uint8_t[ReadSize]);
-      if (!ReadBuffer) {
-        Diagnose("DataBuffer is empty!");
-        return false;
-      }
-    }
+    if (!EnsureReadBuffer()) return false;
 
     const size_t count = std::fread(ReadBuffer.get(), 1, ReadSize, file.Get());
     if (count != ReadSize) {
@@ -502,7 +494,8 @@ VideoDecoderCacheBase::FrameSet::const_iterator VideoDecoderStorageCache::Farthe
   return TimeDistance(last->Time, Position) > TimeDistance(first->Time, Position) ? last : first;
 }
 
-bool VideoDecoderStorageCache::ReadPayload(FrameSet::const_iterator record) {
+bool VideoDecoderStorageCache::EnsureReadBuffer() {
+  // A whole frame is the staging mapping's size (HasWholeFile checked it is known).
   if (ReadSize == 0) ReadSize = FrameFileSize;
   if (!ReadBuffer) {
     ReadBuffer.reset(new (std::nothrow) uint8_t[ReadSize]);
@@ -511,6 +504,11 @@ bool VideoDecoderStorageCache::ReadPayload(FrameSet::const_iterator record) {
       return false;
     }
   }
+  return true;
+}
+
+bool VideoDecoderStorageCache::ReadPayload(FrameSet::const_iterator record) {
+  if (!EnsureReadBuffer()) return false;
   const std::vector<uint8_t>* payload = record->Payload.get();
   if (payload == nullptr) {
     CacheFile file(record->FilePath, "rb", _SH_DENYWR);

@@ -141,6 +141,8 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
   bool WriteToDisk(CachedFrame record, const std::vector<uint8_t>& payload);
   bool MakeDiskRoom(uint64_t bytes, int64_t time);
   FrameSet::const_iterator Farthest(bool inMemory) const;
+  // ReadBuffer of ReadSize bytes, fixed at the first load; false when it cannot be allocated.
+  bool EnsureReadBuffer();
   bool ReadPayload(FrameSet::const_iterator record);
   // Removes a record; under a non-default policy also its bytes, and its file from the disk.
   void Drop(FrameSet::const_iterator record);
