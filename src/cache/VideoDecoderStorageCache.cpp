@@ -278,7 +278,11 @@ void VideoDecoderStorageCache::EnsureStagingTexture() {
   ThrowIfFailed(Device->CreateTexture2D(&desc, nullptr, &StagingTexture));
 }
 
-void VideoDecoderStorageCache::Clear() { EraseAll(); }
+void VideoDecoderStorageCache::Clear() {
+  EraseAll();
+  // The payloads kept in memory went with their records; the files stay, and so does their count.
+  RamBytes = 0;
+}
 
 void VideoDecoderStorageCache::RemoveBefore(int64_t /*time*/) {}
 
