@@ -171,6 +171,7 @@ Session::Session(const OpenOptions& options) : file_(options.video), cache_(opti
   // Frames are decoded at the divisor's size from the first pass on: it must be set between
   // loading and the pass, which is where DecoderLoaded comes.
   Subscription loaded = video_.OnLoaded([this, divisor] { video_.SetResolutionDivisor(divisor); });
+  video_.SetCachingPolicy(options.cachingPolicy);
   const auto start = std::chrono::steady_clock::now();
   try {
     video_.Open(stream, cache_.Path(), device_);

@@ -77,6 +77,7 @@ struct OpenOptions {
   std::filesystem::path video;
   std::filesystem::path cacheRoot;  // empty: DefaultCacheRoot()
   uint32_t divisor = 1;
+  CachingPolicy cachingPolicy;  // how frames off the ±0.1 s window are kept
   bool progress = true;  // the terminal progress bar during the first pass
   // Called about ten times a second during the first pass with its progress (0 to 1), instead
   // of the terminal bar; it may throw to give up.

@@ -7,6 +7,9 @@
 //   korvane sheet [FILE] --out sheet.jpg [--cols C --rows R]
 //   korvane view  [FILE]
 //
+// Every subcommand also takes the frame cache's policy: --cache-policy stop|evict,
+// --disk-budget-mib N, --ram-budget-mib N, --compress none|zstd.
+//
 // Without FILE, every subcommand uses the default video (DefaultVideo.h). Exit status: 0 done,
 // 1 bad input (the message names the file and the problem), 2 bad usage, 130 interrupted.
 #include "DefaultVideo.h"
@@ -31,6 +34,10 @@ struct Common {
   std::string cacheDir;
   uint32_t divisor = 1;
   bool quiet = false;
+  std::string cachePolicy = "stop";
+  uint64_t diskBudgetMiB = 500;
+  uint64_t ramBudgetMiB = 0;
+  std::string compress = "none";
 };
 
 void AddCommon(CLI::App* command, Common& common) {
@@ -40,6 +47,27 @@ void AddCommon(CLI::App* command, Common& common) {
                       "the run's own subfolder is removed at exit");
   command->add_option("--divisor", common.divisor, "Decode at 1/D of the size")->check(CLI::Range(1u, 64u));
   command->add_flag("-q,--quiet", common.quiet, "No progress bar");
+  command->add_option("--cache-policy", common.cachePolicy,
+                      "At the disk budget: stop storing frames (default) or evict the frames farthest from the "
+                      "position")
+      ->check(CLI::IsMember({"stop", "evict"}));
+  command->add_option("--disk-budget-mib", common.diskBudgetMiB, "Disk budget of the frame cache in MiB (default 500)")
+      ->check(CLI::Range(uint64_t{0}, uint64_t{1} << 24));
+  command->add_option("--ram-budget-mib", common.ramBudgetMiB,
+                      "MiB of frames kept in memory outside the +-0.1 s window before the disk is used (default 0)")
+      ->check(CLI::Range(uint64_t{0}, uint64_t{1} << 24));
+  command->add_option("--compress", common.compress, "Compress cached frames losslessly: none (default) or zstd")
+      ->check(CLI::IsMember({"none", "zstd"}));
+}
+
+CachingPolicy ToCachingPolicy(const Common& common) {
+  constexpr uint64_t kMiB = 1024 * 1024;
+  CachingPolicy policy;
+  policy.diskBudgetBytes = common.diskBudgetMiB * kMiB;  // 500 MiB: the engine's own 524,288,000 bytes
+  policy.atBudget = common.cachePolicy == "evict" ? CachingPolicy::AtBudget::EvictFarthest : CachingPolicy::AtBudget::Stop;
+  policy.ramBudgetBytes = common.ramBudgetMiB * kMiB;
+  policy.compression = common.compress == "zstd" ? CachingPolicy::Compression::Zstd : CachingPolicy::Compression::None;
+  return policy;
 }
 
 OpenOptions ToOpen(const Common& common) {
@@ -48,6 +76,7 @@ OpenOptions ToOpen(const Common& common) {
   open.video = common.file.empty() ? DefaultVideo(common.cacheDir.empty() ? DefaultCacheRoot() : fs::path(common.cacheDir))
                                    : fs::path(common.file);
   open.divisor = common.divisor;
+  open.cachingPolicy = ToCachingPolicy(common);
   open.progress = !common.quiet;
   return open;
 }

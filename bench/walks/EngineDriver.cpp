@@ -94,6 +94,15 @@ EngineDriver::EngineDriver(std::string cacheFolder) : state_(std::make_unique<St
 // The decoder closes when its handle goes, after which no handler runs.
 EngineDriver::~EngineDriver() = default;
 
+void EngineDriver::SetCachingPolicy(uint64_t diskBudget, bool evictFarthest, uint64_t ramBudget, bool zstd) {
+  state_->video.SetCachingPolicy({.diskBudgetBytes = diskBudget,
+                                  .atBudget = evictFarthest ? korvane::CachingPolicy::AtBudget::EvictFarthest
+                                                            : korvane::CachingPolicy::AtBudget::Stop,
+                                  .ramBudgetBytes = ramBudget,
+                                  .compression = zstd ? korvane::CachingPolicy::Compression::Zstd
+                                                      : korvane::CachingPolicy::Compression::None});
+}
+
 void EngineDriver::Open(const std::string& path) {
   state_->video.Open(korvane::Stream::FromFile(path), state_->cacheFolder, state_->device);
   // Throws when the decoder reports an error first.

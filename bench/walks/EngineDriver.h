@@ -28,6 +28,9 @@ class EngineDriver {
   EngineDriver(const EngineDriver&) = delete;
   EngineDriver& operator=(const EngineDriver&) = delete;
 
+  // The caching policy of the next Open (korvane::CachingPolicy): disk budget in bytes, whether
+  // the farthest files make room at it, a RAM budget in bytes, zstd-compressed frames.
+  void SetCachingPolicy(uint64_t diskBudget, bool evictFarthest, uint64_t ramBudget, bool zstd);
   // Opens `path` and waits until the first pass is over (DecoderInitialized, then the first
   // frame shown).
   void Open(const std::string& path);

@@ -16,8 +16,10 @@ constexpr int64_t kUnitsPerSecond = 10'000'000;
 
 class EnginePlayer final : public Player {
  public:
-  EnginePlayer(const MediaInfo& media, std::string cacheFolder)
-      : media_(media), cacheFolder_(cacheFolder), engine_(std::move(cacheFolder)) {}
+  EnginePlayer(const MediaInfo& media, std::string cacheFolder, const EnginePolicy& policy)
+      : media_(media), cacheFolder_(cacheFolder), engine_(std::move(cacheFolder)) {
+    engine_.SetCachingPolicy(policy.diskBudget, policy.evictFarthest, policy.ramBudget, policy.zstd);
+  }
 
   void Open(const std::string& path) override { engine_.Open(path); }
   void Step(int frame, bool forward) override {
@@ -48,8 +50,9 @@ class EnginePlayer final : public Player {
 
 }  // namespace
 
-std::unique_ptr<Player> MakeEnginePlayer(const MediaInfo& media, const std::string& cacheFolder) {
-  return std::make_unique<EnginePlayer>(media, cacheFolder);
+std::unique_ptr<Player> MakeEnginePlayer(const MediaInfo& media, const std::string& cacheFolder,
+                                         const EnginePolicy& policy) {
+  return std::make_unique<EnginePlayer>(media, cacheFolder, policy);
 }
 
 }  // namespace korvane::bench

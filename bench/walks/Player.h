@@ -35,7 +35,16 @@ class Player {
   virtual uint64_t DiskBytes() { return 0; }
 };
 
-std::unique_ptr<Player> MakeEnginePlayer(const MediaInfo& media, const std::string& cacheFolder);
+// The engine's caching policy (korvane::CachingPolicy); the default value is the engine's own.
+struct EnginePolicy {
+  uint64_t diskBudget = 524'288'000;
+  bool evictFarthest = false;
+  uint64_t ramBudget = 0;
+  bool zstd = false;
+};
+
+std::unique_ptr<Player> MakeEnginePlayer(const MediaInfo& media, const std::string& cacheFolder,
+                                         const EnginePolicy& policy = {});
 std::unique_ptr<Player> MakeFfmsPlayer(const MediaInfo& media);
 std::unique_ptr<Player> MakeLibavPlayer(const MediaInfo& media);
 

@@ -11,11 +11,17 @@
 //
 // Usage: engine_walks --media DIR --out DIR [--steps N] [--seeks N] [--walk-seconds S]
 //                     [--videos 720p,1080p,1080p_hevc]
+//                     [--long-back-steps N [--policy-ram-mib M] [--policy-compress zstd|none]
+//                      [--long-contenders policy,default,ffms2]]
 //   --media: where the generated videos are kept between runs (made with the ffmpeg CLI when
 //            missing); --out: result tables for the plot (steps-<video>-<walk>.tsv) and the
 //            engines' cache folders while they run.
 //   --walk-seconds: a contender stops a walk after this much time in it (0: never); ratios
 //            then cover the steps every contender made.
+//   --long-back-steps: instead of the walks above, N steps back from the last frame, by the
+//            engine with a caching policy (evict farthest, raw unless told otherwise, 500 MiB disk,
+//            M MiB RAM, 256 unless told otherwise), by the
+//            engine with its default policy, and by ffms2: mean and p99 step, disk and RSS peaks.
 // Prints "ratio <name> <ours/peer>" lines with the medians and 95th percentiles beside them, and
 // checks on sampled frames that every contender shows the very same picture (exit status 1
 // when one does not, or when a contender fails).
@@ -106,6 +112,10 @@ struct Options {
   int seeks = 100;
   double walkSeconds = 0;
   std::set<std::string> videos;  // empty: all
+  int longBackSteps = 0;         // > 0: only the long walk back under a caching policy
+  uint64_t policyRamMiB = 256;
+  bool policyZstd = false;
+  std::set<std::string> longContenders;  // empty: all three
 };
 
 double CpuSeconds() {
@@ -229,17 +239,25 @@ struct Result {
   uint64_t scanDisk = 0;  // bytes in the cache folder once the video is initialized
 };
 
-Result Run(Contender contender, const Video& video, const Options& options) {
-  const fs::path results = options.out / ("result-" + video.name + "-" + Name(contender) + ".txt");
+// How a contender's child process ended, and what it cost.
+struct ChildOutcome {
+  bool exitedOk = false;
+  uint64_t peakRss = 0;  // bytes
+  double totalCpu = 0;
+};
+
+// Runs `body` in a child process of its own; `label` names it in an error message.
+template <class Body>
+ChildOutcome InChild(const std::string& label, Body body) {
   std::fflush(nullptr);
   const pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
     int status = 0;
     try {
-      RunContender(contender, video, options, results);
+      body();
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "%s on %s: %s\n", Name(contender), video.name.c_str(), e.what());
+      std::fprintf(stderr, "%s: %s\n", label.c_str(), e.what());
       status = 1;
     }
     std::fflush(nullptr);
@@ -248,10 +266,21 @@ Result Run(Contender contender, const Video& video, const Options& options) {
   int status = 0;
   rusage usage{};
   if (wait4(child, &status, 0, &usage) != child) throw std::runtime_error("wait4 failed");
+  ChildOutcome outcome;
+  outcome.exitedOk = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  outcome.peakRss = static_cast<uint64_t>(usage.ru_maxrss) * 1024;
+  outcome.totalCpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+  return outcome;
+}
+
+Result Run(Contender contender, const Video& video, const Options& options) {
+  const fs::path results = options.out / ("result-" + video.name + "-" + Name(contender) + ".txt");
+  const ChildOutcome outcome = InChild(std::string(Name(contender)) + " on " + video.name,
+                                       [&] { RunContender(contender, video, options, results); });
   Result result;
-  result.peakRss = static_cast<uint64_t>(usage.ru_maxrss) * 1024;
-  result.totalCpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+  result.peakRss = outcome.peakRss;
+  result.totalCpu = outcome.totalCpu;
   std::ifstream in(results);
   std::string line;
   bool done = false;
@@ -288,7 +317,7 @@ Result Run(Contender contender, const Video& video, const Options& options) {
     }
     if (kind == "done") done = true;
   }
-  result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && done;
+  result.ok = outcome.exitedOk && done;
   return result;
 }
 
@@ -420,6 +449,160 @@ bool ReportVideo(const Video& video, std::map<Contender, Result>& results, const
   return ok;
 }
 
+// ---- The long walk back: the engine with a caching policy, with its default one, and ffms2 ----
+//
+// On a long HD video the default disk budget holds a few seconds of frames; the policy (evict
+// the farthest files, zstd, a RAM budget) is meant to decode each stretch once on the way back.
+
+enum class LongContender { Policy, Default, Ffms2 };
+const LongContender kLongContenders[] = {LongContender::Policy, LongContender::Default, LongContender::Ffms2};
+const char* Name(LongContender c) {
+  return c == LongContender::Policy ? "policy" : c == LongContender::Default ? "default" : "ffms2";
+}
+
+EnginePolicy LongWalkPolicy(const Options& options) {
+  return {.diskBudget = kDiskBudget,
+          .evictFarthest = true,
+          .ramBudget = options.policyRamMiB * kMiB,
+          .zstd = options.policyZstd};
+}
+
+struct LongResult {
+  bool ok = false;
+  std::vector<double> ms;  // per step
+  uint64_t peakDisk = 0;   // bytes in the cache folder, sampled after every step
+  uint64_t peakRss = 0;
+  std::map<int, uint64_t> hashes;
+  double frameDecodeMs = 0;  // ffms2's child: a whole-file libavcodec decode, wall time per frame
+};
+
+void RunLongContender(LongContender contender, const Video& video, const Options& options, const fs::path& results) {
+  std::ofstream out(results);
+  const std::string path = (options.media / video.file).string();
+  const MediaInfo media{video.frameCount, kFps};
+  if (contender == LongContender::Ffms2) {
+    const auto wall = Clock::now();
+    const int frames = DecodeWholeFile(path);
+    out << "frame_decode_ms " << Since(wall) * 1e3 / frames << "\n";
+  }
+  const fs::path cache = options.out / (std::string("cache-long-") + Name(contender));
+  std::unique_ptr<Player> player =
+      contender == LongContender::Ffms2 ? MakeFfmsPlayer(media)
+                                        : MakeEnginePlayer(media, cache.string(),
+                                                           contender == LongContender::Policy ? LongWalkPolicy(options)
+                                                                                              : EnginePolicy{});
+  player->Open(path);
+  const std::vector<int> frames = WalkFrames({"long", false, true}, video.frameCount, options.longBackSteps);
+  player->Seek(frames[0]);
+  out << "hash " << frames[0] << " " << player->LumaHash() << "\n";
+  for (int i = 1; i < static_cast<int>(frames.size()); ++i) {
+    const auto start = Clock::now();
+    player->Step(frames[i], false);
+    const double ms = Since(start) * 1e3;
+    out << "step " << ms << " " << player->DiskBytes() << "\n";
+    if (Sampled(i - 1, options.longBackSteps)) out << "hash " << frames[i] << " " << player->LumaHash() << "\n";
+  }
+  out << "done\n";
+  out.flush();
+  std::error_code ignored;
+  fs::remove_all(cache, ignored);
+}
+
+LongResult RunLong(LongContender contender, const Video& video, const Options& options) {
+  const fs::path results = options.out / (std::string("result-long-") + Name(contender) + ".txt");
+  const ChildOutcome outcome = InChild(std::string(Name(contender)) + " on the long walk",
+                                       [&] { RunLongContender(contender, video, options, results); });
+  LongResult result;
+  result.peakRss = outcome.peakRss;
+  std::ifstream in(results);
+  bool done = false;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string kind;
+    words >> kind;
+    if (kind == "frame_decode_ms") words >> result.frameDecodeMs;
+    if (kind == "step") {
+      double ms = 0;
+      uint64_t disk = 0;
+      words >> ms >> disk;
+      result.ms.push_back(ms);
+      result.peakDisk = std::max(result.peakDisk, disk);
+    }
+    if (kind == "hash") {
+      int frame = 0;
+      uint64_t hash = 0;
+      words >> frame >> hash;
+      result.hashes[frame] = hash;
+    }
+    if (kind == "done") done = true;
+  }
+  result.ok = outcome.exitedOk && done;
+  return result;
+}
+
+double Mean(const std::vector<double>& values) {
+  double sum = 0;
+  for (double v : values) sum += v;
+  return values.empty() ? 0 : sum / static_cast<double>(values.size());
+}
+
+bool LongWalk(const Video& video, const Options& options) {
+  std::map<LongContender, LongResult> results;
+  for (LongContender c : kLongContenders) {
+    if (!options.longContenders.empty() && options.longContenders.count(Name(c)) == 0) continue;
+    const auto start = Clock::now();
+    results[c] = RunLong(c, video, options);
+    std::printf("ran %s on the long walk in %.0f s\n", Name(c), Since(start));
+    std::fflush(stdout);
+  }
+  const size_t ran = results.size();
+  const EnginePolicy policy = LongWalkPolicy(options);
+  std::printf("\n== back_step_long_%s: %d steps back from frame %d of %s; policy: evict farthest, %s, disk %.0f "
+              "MiB, RAM %.0f MiB\n",
+              video.name.c_str(), options.longBackSteps, video.frameCount - 1, video.file.c_str(),
+              policy.zstd ? "zstd" : "raw",
+              static_cast<double>(policy.diskBudget) / kMiB, static_cast<double>(policy.ramBudget) / kMiB);
+  bool ok = true;
+  std::set<uint64_t> firstHashes;
+  for (LongContender c : kLongContenders) {
+    if (results.count(c) == 0) continue;
+    const LongResult& r = results[c];
+    std::printf("  %-8s mean %.2f ms, p99 %.2f ms, median %.2f ms, max %.2f ms; disk peak %.1f MiB; peak RSS %.0f MiB%s\n",
+                Name(c), Mean(r.ms), Percentile(r.ms, 0.99), Percentile(r.ms, 0.5), Percentile(r.ms, 1.0),
+                static_cast<double>(r.peakDisk) / kMiB, static_cast<double>(r.peakRss) / kMiB,
+                r.ok ? "" : "  FAILED");
+    ok = ok && r.ok;
+  }
+  const LongResult& ours = results[LongContender::Policy];
+  const double frameMs = results[LongContender::Ffms2].frameDecodeMs;
+  std::printf("  one frame's decode (libavcodec, whole file, wall / frames) %.2f ms, one GOP of 250 %.0f ms: policy "
+              "mean %.2f x a frame, p99 %.2f x a GOP\n",
+              frameMs, frameMs * 250, frameMs > 0 ? Mean(ours.ms) / frameMs : 0,
+              frameMs > 0 ? Percentile(ours.ms, 0.99) / (frameMs * 250) : 0);
+  std::printf("  disk peak vs budget: policy %.3f%s\n", static_cast<double>(ours.peakDisk) / policy.diskBudget,
+              ours.peakDisk > policy.diskBudget ? "  OVER THE BUDGET" : "");
+  Ratio("back_step_long_" + video.name + "_policy", Mean(ours.ms), Mean(results[LongContender::Ffms2].ms));
+  Ratio("back_step_long_" + video.name + "_policy_vs_default", Mean(ours.ms), Mean(results[LongContender::Default].ms));
+  Ratio("back_step_long_" + video.name + "_policy_p99_vs_ffms2", Percentile(ours.ms, 0.99),
+        Percentile(results[LongContender::Ffms2].ms, 0.99));
+  // The same pictures on the sampled frames.
+  size_t differing = 0, compared = 0;
+  for (const auto& [frame, hash] : results[LongContender::Ffms2].hashes) {
+    for (LongContender c : {LongContender::Policy, LongContender::Default}) {
+      auto it = results[c].hashes.find(frame);
+      if (it == results[c].hashes.end()) continue;
+      ++compared;
+      if (it->second != hash) {
+        ++differing;
+        std::printf("  DIFFERENT PICTURES frame %d: %s\n", frame, Name(c));
+      }
+    }
+  }
+  std::printf("frame_exact_long_%s: %zu sampled frames compared, %zu differ\n", video.name.c_str(), compared,
+              differing);
+  return ok && differing == 0 && (compared > 0 || ran < 2);
+}
+
 Options Parse(int argc, char** argv) {
   Options options;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -429,6 +612,13 @@ Options Parse(int argc, char** argv) {
     else if (key == "--steps") options.steps = std::stoi(value);
     else if (key == "--seeks") options.seeks = std::stoi(value);
     else if (key == "--walk-seconds") options.walkSeconds = std::stod(value);
+    else if (key == "--long-back-steps") options.longBackSteps = std::stoi(value);
+    else if (key == "--policy-ram-mib") options.policyRamMiB = std::stoull(value);
+    else if (key == "--policy-compress") options.policyZstd = value == "zstd";
+    else if (key == "--long-contenders") {
+      std::istringstream names(value);
+      for (std::string name; std::getline(names, name, ',');) options.longContenders.insert(name);
+    }
     else if (key == "--videos") {
       std::istringstream names(value);
       for (std::string name; std::getline(names, name, ',');) options.videos.insert(name);
@@ -448,6 +638,11 @@ int Main(int argc, char** argv) {
     if (options.videos.empty() || options.videos.count(video.name) > 0) videos.push_back(video);
   if (videos.empty()) throw std::invalid_argument("--videos names none of 720p, 1080p, 1080p_hevc");
   for (const Video& video : videos) MakeVideo(options, video);
+  if (options.longBackSteps > 0) {
+    bool ok = true;
+    for (const Video& video : videos) ok = LongWalk(video, options) && ok;
+    return ok ? 0 : 1;
+  }
   bool ok = true;
   for (const Video& video : videos) {
     std::map<Contender, Result> results;

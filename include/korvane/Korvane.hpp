@@ -621,6 +621,23 @@ class FrameIterator {
   ComPtr<IWeakReference> owner_;  // the decoder, for its frame size
 };
 
+// How a VideoDecoder keeps decoded frames outside the ±0.1 s memory window
+// (VideoDecoderCachingPolicy.h). The default value is the fixed behaviour: raw files up to 500 MiB,
+// then no more. For fast stepping back on long HD videos, e.g.
+//   video.SetCachingPolicy({.diskBudgetBytes = 2ull << 30, .atBudget = CachingPolicy::AtBudget::EvictFarthest,
+//                           .ramBudgetBytes = 256ull << 20, .compression = CachingPolicy::Compression::Zstd});
+struct CachingPolicy {
+  enum class AtBudget : int32_t { Stop = 0, EvictFarthest = 1 };
+  enum class Compression : int32_t { None = 0, Zstd = 1 };
+
+  uint64_t diskBudgetBytes = 524'288'000;
+  AtBudget atBudget = AtBudget::Stop;
+  uint64_t ramBudgetBytes = 0;
+  Compression compression = Compression::None;
+
+  bool operator==(const CachingPolicy&) const = default;
+};
+
 // Korvane.Native.VideoDecoderInterop (VideoDecoderInterop.h): opens a video, steps through it,
 // hands out frames. The handle closes the decoder when it goes.
 class VideoDecoder {
@@ -662,6 +679,29 @@ class VideoDecoder {
     return *this;
   }
   ~VideoDecoder() { CloseQuietly(); }
+
+  // The caching policy of the next Open that starts a first pass (one that takes a stream up
+  // again keeps its caches as they are). Throws E_INVALIDARG for values outside the enums.
+  void SetCachingPolicy(const CachingPolicy& policy) {
+    ABI::Korvane::Native::CachingPolicy abi;
+    abi.DiskBudgetBytes = policy.diskBudgetBytes;
+    abi.AtDiskBudget = static_cast<ABI::Korvane::Native::DiskBudgetAction>(policy.atBudget);
+    abi.Compression = static_cast<ABI::Korvane::Native::FrameFileCompression>(policy.compression);
+    abi.RamBudgetBytes = policy.ramBudgetBytes;
+    detail::Check(PolicyInterface()->put_CachingPolicy(&abi), "VideoDecoder::SetCachingPolicy",
+                  "AtBudget " + std::to_string(static_cast<int32_t>(policy.atBudget)) + ", Compression " +
+                      std::to_string(static_cast<int32_t>(policy.compression)));
+  }
+  CachingPolicy GetCachingPolicy() const {
+    ABI::Korvane::Native::CachingPolicy abi;
+    detail::Check(PolicyInterface()->get_CachingPolicy(&abi), "VideoDecoder::GetCachingPolicy");
+    CachingPolicy policy;
+    policy.diskBudgetBytes = abi.DiskBudgetBytes;
+    policy.atBudget = static_cast<CachingPolicy::AtBudget>(abi.AtDiskBudget);
+    policy.ramBudgetBytes = abi.RamBudgetBytes;
+    policy.compression = static_cast<CachingPolicy::Compression>(abi.Compression);
+    return policy;
+  }
 
   // Opens `video` on `device` with its frame cache in `cacheFolder` (wiped first) and starts the
   // first pass; WaitForInitialized tells when it has ended or the video proved unreadable.
@@ -908,6 +948,11 @@ class VideoDecoder {
     return std::to_string(position);
   }
   void CloseQuietly() noexcept { detail::CloseQuietly(interop_.Get()); }
+  ComPtr<ABI::Korvane::Native::IVideoDecoderCachingPolicy> PolicyInterface() const {
+    ComPtr<ABI::Korvane::Native::IVideoDecoderCachingPolicy> policy;
+    detail::Check(interop_.As(&policy), "VideoDecoder::CachingPolicy", "IVideoDecoderCachingPolicy");
+    return policy;
+  }
 
   ComPtr<Abi> interop_;
   Device device_;

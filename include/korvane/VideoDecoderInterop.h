@@ -2,8 +2,8 @@
 // out decoded frames as Direct3D 11 NV12 textures.
 //
 // Activate the class by kVideoDecoderInteropClassName; its default interface is
-// IVideoDecoderInterop. It also answers IClosable, IWeakReferenceSource and the two
-// class-member interfaces below. The object is agile: any thread may call any method.
+// IVideoDecoderInterop. It also answers IClosable, IWeakReferenceSource, the two class-member
+// interfaces below and IVideoDecoderCachingPolicy (VideoDecoderCachingPolicy.h). The object is agile: any thread may call any method.
 //
 // Times, positions and durations are 100 ns counts relative to the video's first frame; -1
 // means none. A texture result is an ID3D11Texture2D interface pointer carried in a 64-bit
@@ -27,6 +27,7 @@
 // then returns S_OK and raises nothing else, ReopenStream answers false.
 #pragma once
 
+#include "korvane/VideoDecoderCachingPolicy.h"
 #include "korvane/VideoDecoderEvents.h"
 #include "korvane/VideoDecoderIterator.h"
 #include "platform/com/WinRtInterfaces.h"

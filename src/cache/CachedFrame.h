@@ -12,7 +12,9 @@
 #include "platform/d3d11/D3D11.h"
 
 #include <cstdint>
+#include <memory>
 #include <utility>
+#include <vector>
 
 namespace korvane {
 
@@ -23,6 +25,10 @@ struct CachedFrame {
   int64_t EndTime = 0;  // Time + Duration, fixed when the record is built
   bool Flag = false;
   Platform::String FilePath;
+  // Storage cache under a caching policy other than the default: the frame's encoded bytes when
+  // they are kept in memory (no file then), and the length of its file or of those bytes.
+  std::shared_ptr<const std::vector<uint8_t>> Payload;
+  uint64_t StoredBytes = 0;
 
   CachedFrame() = default;
   // EndTime is Time + Duration, clamped at the ends of the 64-bit range.

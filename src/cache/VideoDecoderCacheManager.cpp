@@ -13,7 +13,7 @@
 namespace korvane {
 
 VideoDecoderCacheManager::VideoDecoderCacheManager(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context,
-                                                   Platform::String cacheFolderPath)
+                                                   Platform::String cacheFolderPath, const CachingPolicy& policy)
     : EvictionHandler([this](ComPtr<ID3D11Texture2D>& texture, int64_t time, int64_t duration, bool flag) {
         OnFrameEvicted(texture, time, duration, flag);
       }),
@@ -22,7 +22,7 @@ VideoDecoderCacheManager::VideoDecoderCacheManager(ComPtr<ID3D11Device> device, 
   if (!Device) throw Platform::InvalidArgumentException("VideoDecoderCacheManager: the device is null");
   if (!Context) throw Platform::InvalidArgumentException("VideoDecoderCacheManager: the device context is null");
   MemoryCache = std::make_shared<VideoDecoderCache>(Device, Context, EvictionHandler);
-  StorageCache = std::make_shared<VideoDecoderStorageCache>(Device, Context, std::move(cacheFolderPath));
+  StorageCache = std::make_shared<VideoDecoderStorageCache>(Device, Context, std::move(cacheFolderPath), policy);
 }
 
 VideoDecoderCacheManager::~VideoDecoderCacheManager() {
@@ -144,6 +144,7 @@ int64_t VideoDecoderCacheManager::GetFrameEndTime(int64_t t) {
 bool VideoDecoderCacheManager::SetPosition(int64_t t) {
   std::lock_guard lock(Lock);
   Position = t;
+  StorageCache->Position = t;
   bool result = false;
   MemoryCache->MoveCursor(t);
   StorageCache->MoveCursor(t);

@@ -50,10 +50,11 @@ namespace korvane {
 
 class VideoDecoderCacheManager {
  public:
-  // The storage cache wipes and recreates `cacheFolderPath` here (see VideoDecoderStorageCache).
-  // Throws Platform::InvalidArgumentException for a null device or context.
+  // The storage cache wipes and recreates `cacheFolderPath` here (see VideoDecoderStorageCache)
+  // and keeps frames off the memory window as `policy` says. Throws
+  // Platform::InvalidArgumentException for a null device or context.
   VideoDecoderCacheManager(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context,
-                           Platform::String cacheFolderPath);
+                           Platform::String cacheFolderPath, const CachingPolicy& policy = {});
   ~VideoDecoderCacheManager();
   VideoDecoderCacheManager(const VideoDecoderCacheManager&) = delete;
   VideoDecoderCacheManager& operator=(const VideoDecoderCacheManager&) = delete;

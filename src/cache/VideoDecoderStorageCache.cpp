@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -86,13 +88,14 @@ std::string DescribeTexture(const D3D11_TEXTURE2D_DESC& desc) {
 }  // namespace
 
 VideoDecoderStorageCache::VideoDecoderStorageCache(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context,
-                                                   Platform::String folderPath)
-    : VideoDecoderCacheBase(std::move(device), std::move(context)) {
+                                                   Platform::String folderPath, const CachingPolicy& policy)
+    : VideoDecoderCacheBase(std::move(device), std::move(context)), Policy(policy), Codec(policy.Compression) {
   // The folder path gets its separator appended even when it already ends with one: "a/" gives
   // "a//", which names the same folder.
   CacheFolder = folderPath + "/";
   PrecacheDataPath = CacheFolder + "precache.data";
   PrepareFolder(folderPath);
+  FolderReady = HasSpace;
   FrameByteSize = static_cast<uint32_t>(Width * Height * 3) / 2;
 }
 
@@ -163,6 +166,7 @@ uint64_t VideoDecoderStorageCache::GetSize() {
 
 bool VideoDecoderStorageCache::Add(ComPtr<ID3D11Texture2D>& texture, int64_t time, int64_t duration, bool flag) {
   if (!texture) throw Platform::InvalidArgumentException("VideoDecoderStorageCache::Add: the texture is null");
+  if (!Policy.IsDefault()) return AddWithPolicy(texture, time, duration, flag);
   // The budget is an estimate from the record count; once reached, storing stops for good.
   if (static_cast<uint64_t>(Frames.size()) * FrameByteSize >= kDiskBudget) HasSpace = false;
   if (!HasSpace) return false;
@@ -274,7 +278,11 @@ void VideoDecoderStorageCache::EnsureStagingTexture() {
   ThrowIfFailed(Device->CreateTexture2D(&desc, nullptr, &StagingTexture));
 }
 
-void VideoDecoderStorageCache::Clear() { EraseAll(); }
+void VideoDecoderStorageCache::Clear() {
+  EraseAll();
+  // The payloads kept in memory went with their records; the files stay, and so does their count.
+  RamBytes = 0;
+}
 
 void VideoDecoderStorageCache::RemoveBefore(int64_t /*time*/) {}
 
@@ -290,18 +298,21 @@ bool VideoDecoderStorageCache::HasWholeFile(FrameSet::const_iterator record) {
   // as far as mapping; without one, no file in the folder was written by this cache. A file of any
   // other length was cut short (a full disk) or replaced: its bytes are not this frame, not even
   // the first ones, so it is never read.
+  if (record->Payload) return true;  // kept in memory, no file
   WIN32_FILE_ATTRIBUTE_DATA attributes{};
   if (!GetFileAttributesExW(record->FilePath.Data(), GetFileExInfoStandard, &attributes) ||
       (attributes.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
     Diagnose("File doesn't exists anymore: errno=" + Number(errno) + ", LastError=" + Number(GetLastError()));
-    Erase(record);
+    Drop(record);
     return false;
   }
   const uint64_t length = (uint64_t{attributes.nFileSizeHigh} << 32) | attributes.nFileSizeLow;
-  if (FrameFileSize == 0 || length != FrameFileSize) {
+  // Under a policy a file holds its payload, whose length the record knows.
+  const uint64_t expected = Policy.IsDefault() ? FrameFileSize : record->StoredBytes;
+  if (FrameFileSize == 0 || length != expected) {
     Diagnose("Couldn't load a file: size=" + Number(static_cast<int64_t>(length)) +
-             ", expected=" + Number(static_cast<int64_t>(FrameFileSize)));
-    Erase(record);
+             ", expected=" + Number(static_cast<int64_t>(expected)));
+    Drop(record);
     return false;
   }
   return true;
@@ -321,32 +332,28 @@ bool VideoDecoderStorageCache::LoadFrame(int64_t t, const ComPtr<ID3D11Texture2D
   }
 
   if (!HasWholeFile(record)) return false;
-  CacheFile file(record->FilePath, "rb", _SH_DENYWR);
-  if (!file) {
-    Diagnose("Couldn't open a file: errno=" + Number(errno));
-    Erase(record);
-    return false;
-  }
-
-  // A whole frame file is the staging mapping's size (HasWholeFile checked it is known).
-  if (ReadSize == 0) ReadSize = FrameFileSize;
-  if (!ReadBuffer) {
-    ReadBuffer.reset(new (std::nothrow) uint8_t[ReadSize]);
-    if (!ReadBuffer) {
-      Diagnose("DataBuffer is empty!");
+  if (!Policy.IsDefault()) {
+    if (!ReadPayload(record)) return false;
+  } else {
+    CacheFile file(record->FilePath, "rb", _SH_DENYWR);
+    if (!file) {
+      Diagnose("Couldn't open a file: errno=" + Number(errno));
+      Erase(record);
       return false;
     }
-  }
 
-  const size_t count = std::fread(ReadBuffer.get(), 1, ReadSize, file.Get());
-  if (count != ReadSize) {
-    // The buffer's tail still holds an earlier frame: this file is not a frame.
-    Diagnose(FileErrorText("Couldn't read a file", errno, static_cast<int64_t>(count), std::ferror(file.Get())));
+    if (!EnsureReadBuffer()) return false;
+
+    const size_t count = std::fread(ReadBuffer.get(), 1, ReadSize, file.Get());
+    if (count != ReadSize) {
+      // The buffer's tail still holds an earlier frame: this file is not a frame.
+      Diagnose(FileErrorText("Couldn't read a file", errno, static_cast<int64_t>(count), std::ferror(file.Get())));
+      file.Close("Couldn't close a file");
+      Erase(record);
+      return false;
+    }
     file.Close("Couldn't close a file");
-    Erase(record);
-    return false;
   }
-  file.Close("Couldn't close a file");
 
   EnsureStagingTexture();
   {
@@ -357,7 +364,7 @@ bool VideoDecoderStorageCache::LoadFrame(int64_t t, const ComPtr<ID3D11Texture2D
     if (ReadSize < mapping.Size()) {
       Diagnose("Couldn't load a file: size=" + Number(static_cast<int64_t>(ReadSize)) +
                ", DepthPitch=" + Number(static_cast<int64_t>(mapping.Size())));
-      Erase(record);
+      Drop(record);
       return false;
     }
     std::memcpy(mapping.Data(), ReadBuffer.get(), mapping.Size());
@@ -368,6 +375,186 @@ bool VideoDecoderStorageCache::LoadFrame(int64_t t, const ComPtr<ID3D11Texture2D
   duration = record->Duration;
   flag = record->Flag;
   return true;
+}
+
+// ---- Under a caching policy other than the default ----
+
+bool VideoDecoderStorageCache::AcceptFrameTexture(const D3D11_TEXTURE2D_DESC& desc) {
+  if (StagingTexture) {
+    if (desc.Format != Format || desc.Width != Width || desc.Height != Height) {
+      throw Platform::InvalidArgumentException("VideoDecoderStorageCache::Add: the frame texture is " +
+                                               DescribeTexture(desc) + ", not " + DescribeStoredFrame());
+    }
+    return true;
+  }
+  FrameByteSize = FrameBytes(desc);
+  Format = desc.Format;
+  Width = desc.Width;
+  Height = desc.Height;
+  // Without the frame size beside them the files cannot be told apart from garbage: nothing is
+  // kept until it is written.
+  return WritePrecacheData();
+}
+
+bool VideoDecoderStorageCache::AddWithPolicy(ComPtr<ID3D11Texture2D>& texture, int64_t time, int64_t duration,
+                                             bool flag) {
+  if (!FolderReady || Contains(time)) return false;
+  D3D11_TEXTURE2D_DESC desc{};
+  texture->GetDesc(&desc);
+  if (!AcceptFrameTexture(desc)) return false;
+
+  EnsureStagingTexture();
+  Context->CopySubresourceRegion(StagingTexture.Get(), 0, 0, 0, 0, texture.Get(), 0, nullptr);
+  std::shared_ptr<const std::vector<uint8_t>> payload;
+  {
+    StagingMapping mapping(Context.Get(), StagingTexture.Get(), D3D11_MAP_READ);
+    if (FrameFileSize == 0) FrameFileSize = mapping.Size();
+    payload = std::make_shared<const std::vector<uint8_t>>(Codec.Encode(mapping.Data(), mapping.Size()));
+  }
+  Diagnose("Caching at [" + Number(time) + "]");
+  return Keep(CachedFrame(nullptr, time, duration, false,
+                          CacheFolder + (Number(time) + "_" + Number(duration) + "_" + (flag ? "1" : "0") +
+                                         Codec.FileSuffix())),
+              std::move(payload));
+}
+
+bool VideoDecoderStorageCache::Keep(CachedFrame record, std::shared_ptr<const std::vector<uint8_t>> payload) {
+  const uint64_t bytes = payload->size();
+  if (bytes <= Policy.RamBudget) {
+    // Memory holds the frames nearest the position; a farther one makes way by moving to disk.
+    while (RamBytes + bytes > Policy.RamBudget) {
+      const auto farthest = Farthest(true);
+      if (farthest == Frames.end() || TimeDistance(farthest->Time, Position) <= TimeDistance(record.Time, Position)) {
+        break;
+      }
+      CachedFrame moved = *farthest;
+      const std::shared_ptr<const std::vector<uint8_t>> movedPayload = std::exchange(moved.Payload, nullptr);
+      Drop(farthest);
+      WriteToDisk(std::move(moved), *movedPayload);
+    }
+    if (RamBytes + bytes <= Policy.RamBudget) {
+      record.StoredBytes = bytes;
+      record.Payload = std::move(payload);
+      if (Frames.insert(std::move(record)).second) RamBytes += bytes;
+      return true;
+    }
+  }
+  return WriteToDisk(std::move(record), *payload);
+}
+
+bool VideoDecoderStorageCache::WriteToDisk(CachedFrame record, const std::vector<uint8_t>& payload) {
+  const uint64_t bytes = payload.size();
+  if (Policy.AtDiskBudget == DiskBudgetAction::Stop) {
+    if (DiskBytes >= Policy.DiskBudget) HasSpace = false;
+    if (!HasSpace) return false;
+  } else if (!HasSpace || !MakeDiskRoom(bytes, record.Time)) {
+    return false;
+  }
+  {
+    CacheFile file(record.FilePath, "wb", _SH_DENYRW);
+    if (!file) {
+      Diagnose("Couldn't open a file: errno=" + Number(errno));
+      return false;
+    }
+    const size_t written = std::fwrite(payload.data(), 1, payload.size(), file.Get());
+    const bool whole = written == payload.size() && std::ferror(file.Get()) == 0;
+    if (!whole) {
+      Diagnose(FileErrorText("Couldn't write a file", errno, static_cast<int64_t>(written), std::ferror(file.Get())));
+    }
+    file.Close("Couldn't close a file");
+    if (!whole) {
+      // A part of a payload is no frame, and the bytes would count against nothing.
+      DeleteFileW(record.FilePath.Data());
+      return false;
+    }
+  }
+  record.StoredBytes = bytes;
+  record.Payload = nullptr;
+  if (!Frames.insert(std::move(record)).second) return false;
+  DiskBytes += bytes;
+  PeakDiskBytes = std::max(PeakDiskBytes, DiskBytes);
+  return true;
+}
+
+bool VideoDecoderStorageCache::MakeDiskRoom(uint64_t bytes, int64_t time) {
+  if (bytes > Policy.DiskBudget) return false;
+  while (DiskBytes + bytes > Policy.DiskBudget) {
+    const auto farthest = Farthest(false);
+    // Never a nearer frame for a farther one: the new frame is refused instead.
+    if (farthest == Frames.end() || TimeDistance(farthest->Time, Position) <= TimeDistance(time, Position)) {
+      return false;
+    }
+    Drop(farthest);
+  }
+  return true;
+}
+
+VideoDecoderCacheBase::FrameSet::const_iterator VideoDecoderStorageCache::Farthest(bool inMemory) const {
+  // Frames are ordered by time, so the farthest of a kind is the first or the last of it.
+  const auto ofKind = [inMemory](const CachedFrame& frame) { return static_cast<bool>(frame.Payload) == inMemory; };
+  const auto first = std::find_if(Frames.begin(), Frames.end(), ofKind);
+  if (first == Frames.end()) return Frames.end();
+  const auto last = std::prev(std::find_if(Frames.rbegin(), Frames.rend(), ofKind).base());
+  return TimeDistance(last->Time, Position) > TimeDistance(first->Time, Position) ? last : first;
+}
+
+bool VideoDecoderStorageCache::EnsureReadBuffer() {
+  // A whole frame is the staging mapping's size (HasWholeFile checked it is known).
+  if (ReadSize == 0) ReadSize = FrameFileSize;
+  if (!ReadBuffer) {
+    ReadBuffer.reset(new (std::nothrow) uint8_t[ReadSize]);
+    if (!ReadBuffer) {
+      Diagnose("DataBuffer is empty!");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool VideoDecoderStorageCache::ReadPayload(FrameSet::const_iterator record) {
+  if (!EnsureReadBuffer()) return false;
+  const std::vector<uint8_t>* payload = record->Payload.get();
+  if (payload == nullptr) {
+    CacheFile file(record->FilePath, "rb", _SH_DENYWR);
+    if (!file) {
+      Diagnose("Couldn't open a file: errno=" + Number(errno));
+      Drop(record);
+      return false;
+    }
+    EncodedBuffer.resize(record->StoredBytes);
+    const size_t count = std::fread(EncodedBuffer.data(), 1, EncodedBuffer.size(), file.Get());
+    const int indicator = std::ferror(file.Get());
+    file.Close("Couldn't close a file");
+    if (count != EncodedBuffer.size()) {
+      Diagnose(FileErrorText("Couldn't read a file", errno, static_cast<int64_t>(count), indicator));
+      Drop(record);
+      return false;
+    }
+    payload = &EncodedBuffer;
+  }
+  if (!Codec.Decode(payload->data(), payload->size(), ReadBuffer.get(), ReadSize)) {
+    Diagnose("Couldn't decode a frame: size=" + Number(static_cast<int64_t>(payload->size())));
+    Drop(record);
+    return false;
+  }
+  return true;
+}
+
+void VideoDecoderStorageCache::Drop(FrameSet::const_iterator record) {
+  if (!Policy.IsDefault()) {
+    if (record->Payload) {
+      RamBytes -= record->StoredBytes;
+    } else if (record->StoredBytes != 0) {
+      DiskBytes -= record->StoredBytes;
+      // Only a regular file this cache wrote: a folder or a link put in its place stays.
+      WIN32_FILE_ATTRIBUTE_DATA attributes{};
+      if (GetFileAttributesExW(record->FilePath.Data(), GetFileExInfoStandard, &attributes) &&
+          (attributes.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+        DeleteFileW(record->FilePath.Data());
+      }
+    }
+  }
+  Erase(record);
 }
 
 }  // namespace korvane

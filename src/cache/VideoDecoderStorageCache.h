@@ -32,10 +32,24 @@
 // VideoDecoderCacheManager's Lock held (see VideoDecoderCacheBase). Files are written and read
 // synchronously on the calling thread; Map blocks it until the copy is done.
 //
+// Caching policy (CachingPolicy.h). The default policy is the behaviour above, on its own code
+// path. Any other policy keeps each frame as one encoded payload (raw or compressed): in memory
+// while the RAM budget allows, nearest to Position first, otherwise in a file named
+// "<Time>_<Duration>_<0|1>.tmp" (".zst" when compressed) that holds exactly the payload. Under
+// it the disk is reckoned in the bytes actually written (DiskBytes): Stop clears HasSpace for
+// good once DiskBytes reaches the budget before a store; EvictFarthest deletes the files farthest
+// from Position to make room (never one nearer than the frame being stored, which is then
+// refused), so DiskBytes never exceeds the budget. A frame whose payload does not decode to a
+// whole frame (damaged, cut short, checksum wrong) is dropped like any unreadable file. Files
+// are deleted only under a non-default policy, only files this cache wrote (named by their
+// records, inside CacheFolder), and only regular files.
+//
 // Resources: one staging texture (created at the first store or load) and one read buffer
 // (allocated at the first load) serve every transfer; neither is reallocated per frame.
 #pragma once
 
+#include "cache/CachingPolicy.h"
+#include "cache/FrameCodec.h"
 #include "cache/VideoDecoderCacheBase.h"
 #include "platform/com/HString.h"
 
@@ -43,6 +57,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace korvane {
 
@@ -54,7 +69,7 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
   static constexpr uint64_t kDiskBudget = 524'288'000;
 
   VideoDecoderStorageCache(ComPtr<ID3D11Device> device, ComPtr<ID3D11DeviceContext> context,
-                           Platform::String folderPath);
+                           Platform::String folderPath, const CachingPolicy& policy = {});
   // Releases the staging texture and the read buffer; files and folder stay on disk.
   ~VideoDecoderStorageCache() override;
 
@@ -110,14 +125,38 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
   // later load short). 0 before the first load.
   size_t ReadSize = 0;
   size_t FrameFileSize = 0;  // DepthPitch of the staging mapping seen by the first store; 0 before
+  const CachingPolicy Policy;
+  // The current position (set by the manager); what "farthest" is measured from.
+  int64_t Position = 0;
+  // Under a non-default policy: bytes of the frame files on disk (and their peak) and of the
+  // payloads kept in memory.
+  uint64_t DiskBytes = 0;
+  uint64_t PeakDiskBytes = 0;
+  uint64_t RamBytes = 0;
 
  private:
+  bool AddWithPolicy(ComPtr<ID3D11Texture2D>& texture, int64_t time, int64_t duration, bool flag);
+  bool AcceptFrameTexture(const D3D11_TEXTURE2D_DESC& desc);
+  bool Keep(CachedFrame record, std::shared_ptr<const std::vector<uint8_t>> payload);
+  bool WriteToDisk(CachedFrame record, const std::vector<uint8_t>& payload);
+  bool MakeDiskRoom(uint64_t bytes, int64_t time);
+  FrameSet::const_iterator Farthest(bool inMemory) const;
+  // ReadBuffer of ReadSize bytes, fixed at the first load; false when it cannot be allocated.
+  bool EnsureReadBuffer();
+  bool ReadPayload(FrameSet::const_iterator record);
+  // Removes a record; under a non-default policy also its bytes, and its file from the disk.
+  void Drop(FrameSet::const_iterator record);
+
   void PrepareFolder(const Platform::String& folderPath);
   bool HasWholeFile(FrameSet::const_iterator record);
   bool WritePrecacheData();
   void EnsureStagingTexture();
   static uint64_t FrameBytes(const D3D11_TEXTURE2D_DESC& desc);
   std::string DescribeStoredFrame() const;
+
+  FrameCodec Codec;
+  bool FolderReady = false;  // HasSpace as construction decided it
+  std::vector<uint8_t> EncodedBuffer;  // a payload read from its file
 };
 
 }  // namespace korvane

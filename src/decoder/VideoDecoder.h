@@ -35,6 +35,7 @@
 // request reaches the listener as OnError(0); a reader error is OnError(1).
 #pragma once
 
+#include "cache/CachingPolicy.h"
 #include "decoder/CachingWindow.h"
 #include "decoder/DecoderState.h"
 #include "decoder/DecoderTimeline.h"
@@ -82,6 +83,10 @@ class VideoDecoder final : public std::enable_shared_from_this<VideoDecoder> {
   // Creates the cache manager on `cacheFolderPath` (after letting any earlier one go), reads the
   // duration and starts the scan; its end is reported by OnDecoderInitialized. Never throws.
   void Initialize(const Platform::String& cacheFolderPath);
+  // How the next Initialize's caches keep frames off the memory window; caches already made
+  // keep theirs. Takes Lock.
+  void SetCachingPolicy(const CachingPolicy& policy);
+  CachingPolicy GetCachingPolicy() const;
   // After Close: opens a new reader on `stream`, keeping caches and times; Ready, no read
   // started. False after OnError(0) when not initialized, still open, or on any failure, which
   // leaves the decoder Closed without a reader.
@@ -186,6 +191,7 @@ class VideoDecoder final : public std::enable_shared_from_this<VideoDecoder> {
   // -- everything below is guarded by Lock, except where said otherwise --
   std::shared_ptr<IVideoDecoderListener> Listener;
   std::shared_ptr<VideoDecoderCacheManager> CacheManager;  // from Initialize on
+  CachingPolicy Policy;  // for the next Initialize
   ComPtr<IMFDXGIDeviceManager> DeviceManager;
   ComPtr<ID3D11Device> Device;  // written under PlaceholderMutex too
   ComPtr<ID3D11DeviceContext> Context;

@@ -34,7 +34,7 @@ void VideoDecoder::Initialize(const Platform::String& cacheFolderPath) {
     // the new one is about to wipe; the other way round they would land in the fresh folder as
     // files nothing reads.
     CacheManager.reset();
-    CacheManager = std::make_shared<VideoDecoderCacheManager>(Device, Context, path);
+    CacheManager = std::make_shared<VideoDecoderCacheManager>(Device, Context, path, Policy);
     Window.RangeStart = INT64_MAX;
     Window.RangeEnd = INT64_MIN;
 
@@ -52,6 +52,16 @@ void VideoDecoder::Initialize(const Platform::String& cacheFolderPath) {
     if (!CacheManager) Initialized = false;
     if (Listener) Listener->OnError(0);
   }
+}
+
+void VideoDecoder::SetCachingPolicy(const CachingPolicy& policy) {
+  Lockout lock(Lock);
+  Policy = policy;
+}
+
+CachingPolicy VideoDecoder::GetCachingPolicy() const {
+  Lockout lock(Lock);
+  return Policy;
 }
 
 void VideoDecoder::Close() {

@@ -329,6 +329,40 @@ HRESULT VideoDecoderInterop::GetOutputFormat(int32_t* format) {
   return CallBoundary(disposed_, [&] { *format = kNv12OutputFormat; }, format);
 }
 
+// ---- Caching policy ----
+
+HRESULT VideoDecoderInterop::get_CachingPolicy(ABI::Korvane::Native::CachingPolicy* value) {
+  return CallBoundary(disposed_, [&] {
+    const korvane::CachingPolicy policy = Decoder()->GetCachingPolicy();
+    value->DiskBudgetBytes = policy.DiskBudget;
+    value->AtDiskBudget = static_cast<ABI::Korvane::Native::DiskBudgetAction>(policy.AtDiskBudget);
+    value->Compression = static_cast<ABI::Korvane::Native::FrameFileCompression>(policy.Compression);
+    value->RamBudgetBytes = policy.RamBudget;
+  }, value);
+}
+
+HRESULT VideoDecoderInterop::put_CachingPolicy(const ABI::Korvane::Native::CachingPolicy* value) {
+  return CallBoundary(disposed_, [&] {
+    if (value == nullptr) throw Platform::NullReferenceException("VideoDecoderInterop::put_CachingPolicy: no policy");
+    const auto atBudget = static_cast<int32_t>(value->AtDiskBudget);
+    const auto compression = static_cast<int32_t>(value->Compression);
+    if (atBudget != 0 && atBudget != 1) {
+      throw Platform::InvalidArgumentException("VideoDecoderInterop::put_CachingPolicy: AtDiskBudget " +
+                                               std::to_string(atBudget) + " is neither Stop (0) nor EvictFarthest (1)");
+    }
+    if (compression != 0 && compression != 1) {
+      throw Platform::InvalidArgumentException("VideoDecoderInterop::put_CachingPolicy: Compression " +
+                                               std::to_string(compression) + " is neither None (0) nor Zstd (1)");
+    }
+    korvane::CachingPolicy policy;
+    policy.DiskBudget = value->DiskBudgetBytes;
+    policy.AtDiskBudget = static_cast<korvane::DiskBudgetAction>(atBudget);
+    policy.Compression = static_cast<korvane::FrameCompression>(compression);
+    policy.RamBudget = value->RamBudgetBytes;
+    Decoder()->SetCachingPolicy(policy);
+  });
+}
+
 // ---- Disposal ----
 
 HRESULT VideoDecoderInterop::Close() {

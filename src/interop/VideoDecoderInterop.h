@@ -6,6 +6,8 @@
 // moves itself.
 //
 // Identity: an unsealed component runtime class (module-counted, weak-referenceable, agile).
+// IVideoDecoderCachingPolicy is answered but cloaked (not in GetIids), so that what the class
+// says it implements stays as it was.
 // The ABI methods are the implementations, each behind the call boundary; MoveNext/MovePrevious
 // reach get_HasNextFrame/get_HasPreviousFrame, put_Position and GetOutputFormat through the
 // virtual table, so a derived class sees (and may change) the steps' targets and the format.
@@ -51,7 +53,8 @@ class VideoDecoderInterop
     : public RuntimeClass<com::kComponentClass, ABI::Korvane::Native::IVideoDecoderInterop,
                           ABI::Korvane::Native::__IVideoDecoderInteropPublicNonVirtuals,
                           ABI::Korvane::Native::__IVideoDecoderInteropProtectedVirtuals,
-                          ABI::Windows::Foundation::IClosable> {
+                          ABI::Windows::Foundation::IClosable,
+                          com::Cloaked<ABI::Korvane::Native::IVideoDecoderCachingPolicy>> {
  public:
   class VideoDecoderListener;
 
@@ -101,6 +104,10 @@ class VideoDecoderInterop
 
   // IClosable
   HRESULT Close() override;
+
+  // IVideoDecoderCachingPolicy: kept by the decoder for its next first pass.
+  HRESULT get_CachingPolicy(ABI::Korvane::Native::CachingPolicy* value) override;
+  HRESULT put_CachingPolicy(const ABI::Korvane::Native::CachingPolicy* value) override;
 
  protected:
   ~VideoDecoderInterop() override;

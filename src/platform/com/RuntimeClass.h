@@ -12,6 +12,10 @@
 // weak reference can try to take a strong reference (increment-if-not-zero) without touching
 // freed memory. Once the strong count has reached zero, Resolve yields null for good.
 //
+// An interface listed as Cloaked<I> is answered by QueryInterface like the others but left out
+// of GetIids, as WRL's CloakedIid does: a class can gain an interface without changing what it
+// says it implements.
+//
 // The derived class supplies RuntimeClassNameText().
 #pragma once
 
@@ -23,8 +27,17 @@
 #include <atomic>
 #include <cstring>
 #include <tuple>
+#include <type_traits>
 
 namespace korvane::com {
+
+template <class Interface>
+struct Cloaked : Interface {};
+
+template <class Interface>
+struct IsCloaked : std::false_type {};
+template <class Interface>
+struct IsCloaked<Cloaked<Interface>> : std::true_type {};
 
 enum RuntimeClassFlags : unsigned {
   kPlainRuntimeClass = 0,
@@ -101,8 +114,10 @@ class RuntimeClass : public Interfaces..., public IAgileObject, public IWeakRefe
 
   HRESULT GetIids(ULONG* count, IID** iids) override {
     if (count == nullptr || iids == nullptr) return E_POINTER;
-    constexpr ULONG n = sizeof...(Interfaces) + (kWeak ? 1 : 0);
-    const IID list[] = {Interfaces::kIid..., IWeakReferenceSource::kIid};
+    IID list[sizeof...(Interfaces) + 1];
+    ULONG n = 0;
+    ((IsCloaked<Interfaces>::value ? void() : void(list[n++] = Interfaces::kIid)), ...);
+    if constexpr (kWeak) list[n++] = IWeakReferenceSource::kIid;
     *iids = static_cast<IID*>(CoTaskMemAlloc(sizeof(IID) * n));
     if (*iids == nullptr) return E_OUTOFMEMORY;
     std::memcpy(*iids, list, sizeof(IID) * n);
