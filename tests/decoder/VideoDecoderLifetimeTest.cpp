@@ -47,6 +47,25 @@ class VideoDecoderLifetime : public DecoderFixture {
     return script;
   }
 
+  // Loads and initializes a video whose scan caches frames 0 to 2, then a read ends without
+  // anything and the scan stops there with error 0. Frame 0 goes to disk (the scan's position is
+  // not set yet when it arrives), frames 1 and 2 stay in memory (within 0.1 s of the start).
+  void OpenUntilTheScanStopsAfterFrameTwo(size_t stopsSoFar = 0) {
+    mf::ScriptedSource script = ScriptedVideo(100);
+    script.faults.nothingBefore = {3};
+    ASSERT_TRUE(Load(Scripted(script).Get()));
+    decoder_->Initialize(Platform::String(cache_.Path()));
+    ASSERT_TRUE(listener_->WaitForCount("error 0", stopsSoFar + 1));
+  }
+  std::vector<std::string> SortedFolderFiles() {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(cache_.Path())) {
+      files.push_back(entry.path().filename().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+
   std::shared_ptr<ReadGate> gate_ = std::make_shared<ReadGate>();
   std::shared_ptr<std::atomic<bool>> failReads_ = std::make_shared<std::atomic<bool>>(false);
 };
@@ -119,27 +138,13 @@ TEST_F(VideoDecoderLifetime, Reopen_StreamCannotBeOpened_RequestsRefusedAndClose
 }
 
 TEST_F(VideoDecoderLifetime, Initialize_AfterCloseDuringTheScan_OldFramesStayOutOfTheFreshFolder) {
-  // The scan caches frames 0 to 2, then a read ends without anything and the scan stops there
-  // with error 0. Frame 0 goes to disk (the scan's position is not set yet when it arrives),
-  // frames 1 and 2 stay in memory (within 0.1 s of the start).
-  mf::ScriptedSource script = ScriptedVideo(100);
-  script.faults.nothingBefore = {3};
-  ASSERT_TRUE(Load(Scripted(script).Get()));
-  decoder_->Initialize(Platform::String(cache_.Path()));
-  ASSERT_TRUE(listener_->WaitFor("error 0"));
+  OpenUntilTheScanStopsAfterFrameTwo();
   decoder_->Close();
 
   // The video is opened again: the new cache manager wipes the folder, and the old one must not
   // write its memory frames into it afterwards.
-  ASSERT_TRUE(Load(Scripted(script).Get()));
-  decoder_->Initialize(Platform::String(cache_.Path()));
-  ASSERT_TRUE(listener_->WaitForCount("error 0", 2)) << "the new scan stopped where the first did";
-  std::vector<std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(cache_.Path())) {
-    files.push_back(entry.path().filename().string());
-  }
-  std::sort(files.begin(), files.end());
-  EXPECT_EQ((std::vector<std::string>{"0_400000_0.tmp", "precache.data"}), files)
+  OpenUntilTheScanStopsAfterFrameTwo(1);
+  EXPECT_EQ((std::vector<std::string>{"0_400000_0.tmp", "precache.data"}), SortedFolderFiles())
       << "only what the new scan stored, none of the old memory frames 1 and 2";
 }
 
@@ -166,25 +171,14 @@ TEST_F(VideoDecoderLifetime, GetPlaceholderTexture_WhileLoadReplacesTheDevice_Al
 // memory reach the folder at once, and nothing is written there once Retire has returned, however
 // late the decoder goes — the application may be emptying the folder by then.
 TEST_F(VideoDecoderLifetime, Retire_WhileARequestStillHoldsTheDecoder_NothingWrittenAfterwards) {
-  // As in the test above: the scan stops after frame 2, with frames 1 and 2 only in memory.
-  mf::ScriptedSource script = ScriptedVideo(100);
-  script.faults.nothingBefore = {3};
-  ASSERT_TRUE(Load(Scripted(script).Get()));
-  decoder_->Initialize(Platform::String(cache_.Path()));
-  ASSERT_TRUE(listener_->WaitFor("error 0"));
-
+  OpenUntilTheScanStopsAfterFrameTwo();
   std::shared_ptr<VideoDecoder> request = decoder_;
   decoder_->Retire();
   decoder_.reset();
-  std::vector<std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(cache_.Path())) {
-    files.push_back(entry.path().filename().string());
-    std::filesystem::remove(entry.path());
-  }
-  std::sort(files.begin(), files.end());
   EXPECT_EQ((std::vector<std::string>{"0_400000_0.tmp", "400000_400000_0.tmp", "800000_400000_0.tmp", "precache.data"}),
-            files)
+            SortedFolderFiles())
       << "the memory frames 1 and 2 are on disk once Retire has returned";
+  for (const auto& entry : std::filesystem::directory_iterator(cache_.Path())) std::filesystem::remove(entry.path());
   EXPECT_FALSE(request->Load(listener_, Scripted(ScriptedVideo(3)).Get(), MFVideoFormat_NV12, graphics_.Get()));
   EXPECT_EQ(nullptr, request->GetFrame(0));
 
