@@ -118,11 +118,11 @@ int64_t SpecTime(const VideoSpec& spec, int frame) {
 }
 
 // Every kind, the whole and evenly timed ones and those from the field: the container says what
-// the spec asked for, and the frames decode in order at their times, except where a field file
-// is made to differ (damage, packing).
+// the writer was asked for, and the frames decode in order at their times, except where a field
+// file is made to differ (damage, packing).
 class TestVideoTest : public ::testing::TestWithParam<TestVideoKind> {};
 
-TEST_P(TestVideoTest, DecodeAndProbe_MatchTheSpec) {
+TEST_P(TestVideoTest, DecodeAndProbe_MatchWhatWasWritten) {
   const VideoSpec& spec = TestVideoSpec(GetParam());
   const std::vector<ReferenceFrame> frames = DecodeReference(TestVideo(GetParam()), true);
   const VideoInfo info = ProbeVideo(TestVideo(GetParam()));

@@ -112,7 +112,7 @@ enum class TestVideoKind {
                       // 24 and 15 fps as the light changes, 80 frames
 };
 const std::string& TestVideo(TestVideoKind kind);
-// The spec each kind was written from (frame count, rate, size, rotation, ...).
+// The VideoSpec each kind was written from (frame count, rate, size, rotation, ...).
 const VideoSpec& TestVideoSpec(TestVideoKind kind);
 // Every whole, evenly timed kind, for parameterised tests.
 const std::vector<TestVideoKind>& AllTestVideoKinds();
@@ -205,7 +205,7 @@ std::vector<ReferenceFrame> DecodeReference(const std::string& path, bool withPi
 // times a player shows them: a frame without a time follows the one before it by that one's
 // duration. On a file written with damage only the frames outside the damage count: those
 // before the first frame libavcodec gets wrong (a picture whose index is not the one its time
-// says, at spec's frame rate) and those after the last one.
+// says, at the VideoSpec's frame rate) and those after the last one.
 std::vector<ReferenceFrame> FramesToReach(const std::vector<ReferenceFrame>& reference, const VideoSpec& spec);
 
 }  // namespace korvane::test
