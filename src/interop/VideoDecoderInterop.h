@@ -28,9 +28,10 @@
 // refuse later ones, so no handler runs once Close has returned.
 //
 // Disposal (Close, or the final release without Close), once: refuse new raises and wait for
-// those in progress; stop every iterator's notification worker; release the iterators, the
-// decoder, the stream (without closing it) and the listener, in that order; empty the event
-// sources, last-declared first. Close must not be called from an InitializationProgressChanged
+// those in progress; stop every iterator's notification worker; release the iterators, retire
+// the decoder (its caches go now, under its Lock, so no frame reaches the cache folder after
+// Close, whoever lets the decoder go last) and release it, the stream (without closing it) and
+// the listener, in that order; empty the event sources, last-declared first. Close must not be called from an InitializationProgressChanged
 // handler (the decoder's thread is inside the decoder then).
 #pragma once
 
