@@ -71,6 +71,7 @@ TEST_P(StopAtBudget, Add_BudgetReached_RefusedForGood) {
     fs::remove(FramePath(i));
   }
   EXPECT_FALSE(cache->HasSpace);
+  EXPECT_EQ(uint64_t{c.width} * c.height * 3 / 2, cache->FrameByteSize);
   if (c.policy.RamBudget == 0) {
     cache->Clear();
     EXPECT_FALSE(Store(*cache, -30, c.width, c.height)) << "cleared for good";
