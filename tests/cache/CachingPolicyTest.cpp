@@ -127,6 +127,7 @@ TEST_P(PolicyRoundTrip, LoadFrame_StoredFrame_BitExact) {
   EXPECT_EQ(c.suffix != nullptr, fs::exists(FramePath(6, c.suffix ? c.suffix : ".tmp")));
   EXPECT_EQ(Nv12Picture(c.width, c.height, 6), Load(*cache, 6, c.width, c.height));
   EXPECT_EQ(Nv12Picture(c.width, c.height, 7), Load(*cache, 7, c.width, c.height));
+  EXPECT_TRUE(cache->Contains(6 * kFrame)) << "a loaded frame stays recorded";
 }
 
 constexpr CachingPolicy kZstdDisk{.DiskBudget = uint64_t{1} << 30, .Compression = FrameCompression::Zstd};
@@ -134,7 +135,12 @@ constexpr CachingPolicy kZstdMemory{.RamBudget = uint64_t{1} << 30, .Compression
 constexpr CachingPolicy kRawMemory{.RamBudget = uint64_t{1} << 30};
 
 INSTANTIATE_TEST_SUITE_P(Encodings, PolicyRoundTrip,
-                         ::testing::Values(RoundTripCase{"ZstdFile322x180", kZstdDisk, 322, 180, ".zst"},
+                         // 320 and 1920 are multiples of the 64-byte pitch alignment; 322 and 2 are not.
+                         ::testing::Values(RoundTripCase{"Default320x240", {}, 320, 240, ".tmp"},
+                                           RoundTripCase{"Default322x180", {}, 322, 180, ".tmp"},
+                                           RoundTripCase{"Default2x2", {}, 2, 2, ".tmp"},
+                                           RoundTripCase{"Default1920x1080", {}, 1920, 1080, ".tmp"},
+                                           RoundTripCase{"ZstdFile322x180", kZstdDisk, 322, 180, ".zst"},
                                            RoundTripCase{"ZstdFile1920x1080", kZstdDisk, 1920, 1080, ".zst"},
                                            RoundTripCase{"ZstdFile2x2", kZstdDisk, 2, 2, ".zst"},
                                            RoundTripCase{"ZstdMemory322x242", kZstdMemory, 322, 242, nullptr},
