@@ -72,15 +72,6 @@ TEST_F(ReaderTypeTest, NativeType_Rotated) {
   EXPECT_EQ(turn, 90);
 }
 
-TEST_F(ReaderTypeTest, NativeType_AspectAndRate) {
-  OpenReader square = Open(TestVideoKind::H264Mp4);
-  EXPECT_EQ(Pair(Native(square.reader.Get()).Get(), MF_MT_FRAME_RATE), std::pair(30u, 1u));
-  UINT32 unused = 0;
-  EXPECT_EQ(Native(square.reader.Get())->GetUINT32(MF_MT_VIDEO_ROTATION, &unused), MF_E_ATTRIBUTENOTFOUND);
-  OpenReader wide = Open(TestVideoKind::NonSquareMp4);
-  EXPECT_EQ(Pair(Current(wide.reader.Get()).Get(), MF_MT_PIXEL_ASPECT_RATIO), std::pair(4u, 3u));
-}
-
 TEST_F(ReaderTypeTest, PresentationDuration_MatchesContainer) {
   for (TestVideoKind kind : {TestVideoKind::H264Mp4, TestVideoKind::Mpeg2Ts, TestVideoKind::Vp9Webm}) {
     SCOPED_TRACE(korvane::test::TestVideoKindName(kind));
@@ -96,32 +87,17 @@ TEST_F(ReaderTypeTest, PresentationDuration_MatchesContainer) {
   }
 }
 
+// The decoder deselects the audio stream and takes "no such stream" for a silent file.
 TEST_F(ReaderTypeTest, StreamSelection_Audio) {
   OpenReader silent = Open(TestVideoKind::H264Mp4);
   EXPECT_EQ(silent.reader->SetStreamSelection(MF_SOURCE_READER_FIRST_AUDIO_STREAM, FALSE), MF_E_INVALIDSTREAMNUMBER);
-  EXPECT_EQ(silent.reader->SetStreamSelection(MF_SOURCE_READER_ALL_STREAMS, TRUE), S_OK);
 
   OpenReader audible = Open(TestVideoKind::H264Mp4Audio);
-  BOOL selected = FALSE;
-  EXPECT_EQ(audible.reader->GetStreamSelection(MF_SOURCE_READER_FIRST_AUDIO_STREAM, &selected), S_OK);
-  EXPECT_TRUE(selected);
   EXPECT_EQ(audible.reader->SetStreamSelection(MF_SOURCE_READER_FIRST_AUDIO_STREAM, FALSE), S_OK);
+  BOOL selected = TRUE;
   EXPECT_EQ(audible.reader->GetStreamSelection(MF_SOURCE_READER_FIRST_AUDIO_STREAM, &selected), S_OK);
   EXPECT_FALSE(selected);
-  // Video is still read with the audio stream deselected.
-  EXPECT_TRUE(ReadOne(audible).sample);
-
-  EXPECT_EQ(audible.reader->SetStreamSelection(MF_SOURCE_READER_FIRST_VIDEO_STREAM, FALSE), S_OK);
-  EXPECT_EQ(audible.reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, nullptr, nullptr, nullptr),
-            MF_E_INVALIDREQUEST);
-}
-
-TEST_F(ReaderTypeTest, ReadSample_SynchronousOutParameters) {
-  OpenReader open = Open(TestVideoKind::H264Mp4);
-  DWORD flags = 0;
-  EXPECT_EQ(open.reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, &flags, nullptr, nullptr),
-            E_INVALIDARG);
-  EXPECT_EQ(open.reader->ReadSample(7, 0, nullptr, nullptr, nullptr, nullptr), MF_E_INVALIDSTREAMNUMBER);
+  EXPECT_TRUE(ReadOne(audible).sample) << "video is still read";
 }
 
 // (subtype, requested width, height, texture width, height)
@@ -170,36 +146,10 @@ TEST_F(ReaderTypeTest, SetCurrentMediaType_Refused) {
   OpenReader open = Open(TestVideoKind::H264Mp4);
   EXPECT_EQ(SetOutput(open.reader.Get(), MFVideoFormat_H264), MF_E_INVALIDMEDIATYPE);
   EXPECT_EQ(SetOutput(open.reader.Get(), MFVideoFormat_NV12, 20000, 240), MF_E_INVALIDMEDIATYPE);
-  // Width 0, and an audio major type.
-  for (auto [major, frameSize] : {std::pair(MFMediaType_Video, UINT64{240}), std::pair(MFMediaType_Audio, UINT64{0})}) {
-    ComPtr<IMFMediaType> type;
-    ASSERT_EQ(MFCreateMediaType(&type), S_OK);
-    type->SetGUID(MF_MT_MAJOR_TYPE, major);
-    type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_NV12);
-    if (frameSize != 0) type->SetUINT64(MF_MT_FRAME_SIZE, frameSize);
-    EXPECT_EQ(open.reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.Get()),
-              MF_E_INVALIDMEDIATYPE);
-  }
   // The refusals changed nothing.
   GUID subtype{};
   EXPECT_EQ(Current(open.reader.Get())->GetGUID(MF_MT_SUBTYPE, &subtype), S_OK);
   EXPECT_EQ(subtype, MFVideoFormat_NV12);
-}
-
-TEST(ReaderCreateTest, CreateSourceReader_NotStarted) {
-  ComPtr<IUnknown> stream;
-  ASSERT_EQ(CreateRandomAccessStreamOnFile(korvane::test::TestVideo(TestVideoKind::H264Mp4).c_str(),
-                                           FileAccessMode_Read, IID_PPV_ARGS(&stream)),
-            S_OK);
-  ComPtr<IMFByteStream> byteStream;
-  EXPECT_EQ(MFCreateMFByteStreamOnStreamEx(stream.Get(), &byteStream), MF_E_PLATFORM_NOT_INITIALIZED);
-  MfStarted started;
-  ASSERT_EQ(MFCreateMFByteStreamOnStreamEx(stream.Get(), &byteStream), S_OK);
-  ComPtr<IMFAttributes> attributes;
-  ASSERT_EQ(MFCreateAttributes(&attributes, 1), S_OK);
-  ComPtr<IMFSourceReader> reader;
-  // Only the asynchronous mode exists.
-  EXPECT_EQ(MFCreateSourceReaderFromByteStream(byteStream.Get(), attributes.Get(), &reader), E_INVALIDARG);
 }
 
 class BadInputTest : public ::testing::TestWithParam<BadMediaKind> {
