@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -21,9 +19,6 @@ using ABI::Windows::Foundation::AsyncStatus;
 using ABI::Windows::Foundation::IAsyncAction;
 using ABI::Windows::Foundation::IAsyncActionCompletedHandler;
 using ABI::Windows::Foundation::IAsyncInfo;
-using ABI::Windows::Foundation::IAsyncOperationWithProgress;
-using ABI::Windows::Foundation::IAsyncOperationWithProgressCompletedHandler;
-using Operation = AsyncOperationWithProgress<int64_t, double>;
 using Finished = std::pair<AsyncStatus, std::thread::id>;  // what a completed handler saw
 
 constexpr auto kGenerousWait = 30s;
@@ -151,44 +146,6 @@ TEST(AsyncActionTest, CompletedAction_HandlerRunsOnceAtOnceIsNotKeptAndCloseEnds
   AsyncStatus status;
   EXPECT_EQ(info->get_Status(&status), E_ILLEGAL_METHOD_CALL);
   EXPECT_EQ(action->GetResults(), E_ILLEGAL_METHOD_CALL);
-}
-
-// A body that fails reports its code everywhere; one canceled before it starts never runs, and
-// its completed handler runs once, at the Cancel.
-TEST(AsyncOperationTest, Body_ErrorOrEarlyCancelReachesHandlerAndGetResults) {
-  for (const bool cancelFirst : {false, true}) {
-    SCOPED_TRACE(cancelFirst ? "canceled before start" : "body throws 668");
-    const AsyncStatus expected = cancelFirst ? AsyncStatus::Canceled : AsyncStatus::Error;
-    const HRESULT code = cancelFirst ? E_ABORT : kNotReady;
-    bool ran = false;
-    auto operation = MakeRuntimeObject<Operation>([&](const ProgressReporter<double>&, const CancellationToken&) {
-      ran = true;
-      ThrowNotReady("source is null");
-      return int64_t{1};
-    });
-    std::promise<Finished> finished;
-    std::future<Finished> seen = finished.get_future();
-    auto onCompleted = [&](IAsyncOperationWithProgress<int64_t, double>*, AsyncStatus status) {
-      finished.set_value({status, std::this_thread::get_id()});
-      return S_OK;
-    };
-    using CompletedHandler = IAsyncOperationWithProgressCompletedHandler<int64_t, double>;
-    EXPECT_EQ(operation->put_Completed(Callback<CompletedHandler>(onCompleted).Get()), S_OK);
-    if (cancelFirst) {  // the handler runs at once, on this thread, before the pool has the body
-      EXPECT_EQ(operation->Cancel(), S_OK);
-      ASSERT_EQ(seen.wait_for(0s), std::future_status::ready);
-    }
-    operation->Start();  // the pool takes it only now
-    const Finished done = Await(std::move(seen));
-    EXPECT_EQ(done.first, expected);
-    EXPECT_EQ(done.second == std::this_thread::get_id(), cancelFirst);
-    EXPECT_EQ(WaitForCompletion(static_cast<IAsyncInfo*>(operation.Get()), kGenerousWait), code);
-    EXPECT_EQ(InfoOf(static_cast<IAsyncInfo*>(operation.Get())), std::pair(expected, code));
-    int64_t value = -5;
-    EXPECT_EQ(operation->GetResults(&value), cancelFirst ? E_ILLEGAL_METHOD_CALL : kNotReady);
-    EXPECT_EQ(value, 0);
-    EXPECT_EQ(ran, !cancelFirst);
-  }
 }
 
 }  // namespace

@@ -41,25 +41,6 @@ class EventSourceTest : public testing::Test {
   std::vector<std::pair<int, int64_t>> calls_;
 };
 
-TEST_F(EventSourceTest, InvokeAll_CallsInRegistrationOrderAndRemoveDropsOnlyThatOne) {
-  AddRecorder(1);
-  EventRegistrationToken second = AddRecorder(2);
-  AddRecorder(3);
-  EXPECT_EQ(Raise(42), std::pair(S_OK, Ids{1, 2, 3}));
-  for (auto& call : calls_) EXPECT_EQ(call.second, 42);
-  EXPECT_EQ(source_.Remove(second), S_OK);
-  EXPECT_EQ(source_.Remove(second), S_OK);  // unknown now: nothing happens
-  EXPECT_EQ(Raise(), std::pair(S_OK, Ids{1, 3}));
-  EXPECT_EQ(source_.GetSize(), 2u);
-}
-
-TEST_F(EventSourceTest, Add_RefusesNullArguments) {
-  EventRegistrationToken token{};
-  EXPECT_EQ(source_.Add(nullptr, &token), E_INVALIDARG);
-  EXPECT_EQ(source_.Add(Callback<Handler>([](int64_t) { return S_OK; }).Get(), nullptr), E_POINTER);
-  EXPECT_EQ(source_.GetSize(), 0u);
-}
-
 // A handler whose owner is gone is dropped and the raise goes on; any other failure ends the
 // raise, is returned, and leaves the handler registered.
 TEST_F(EventSourceTest, InvokeAll_FailingHandlerDroppedOnlyWhenDisconnected) {
