@@ -8,36 +8,6 @@
 namespace korvane::d3d11::test {
 namespace {
 
-TEST(Multithread, SetMultithreadProtected_SharedByDeviceAndContextAndEnterNests) {
-  DeviceAndContext d = MakeDevice();
-  ComPtr<ID3D10Multithread> onDevice, multithread;
-  ASSERT_EQ(S_OK, d.device.As(&onDevice));
-  ASSERT_EQ(S_OK, d.context.As(&multithread));
-  EXPECT_FALSE(multithread->GetMultithreadProtected());
-  EXPECT_FALSE(multithread->SetMultithreadProtected(TRUE));
-  EXPECT_TRUE(onDevice->GetMultithreadProtected());
-  EXPECT_TRUE(onDevice->SetMultithreadProtected(FALSE));
-  EXPECT_FALSE(multithread->GetMultithreadProtected());
-
-  multithread->SetMultithreadProtected(TRUE);
-  D3D11_TEXTURE2D_DESC desc = Desc(DXGI_FORMAT_NV12, 32, 16, D3D11_USAGE_STAGING);
-  ComPtr<ID3D11Texture2D> staging;
-  ASSERT_EQ(S_OK, d.device->CreateTexture2D(&desc, nullptr, &staging));
-  multithread->Enter();
-  multithread->Enter();
-  D3D11_MAPPED_SUBRESOURCE mapped;
-  EXPECT_EQ(S_OK, d.context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped));  // recursive, no deadlock
-  d.context->Unmap(staging.Get(), 0);
-  multithread->Leave();
-  multithread->Leave();
-  EXPECT_EQ(0u, d.diagnostics->GetStatistics().rejectedCalls);
-  multithread->Leave();  // one too many: refused, the lock is not released again
-  EXPECT_EQ(1u, d.diagnostics->GetStatistics().rejectedCalls);
-  std::thread other([&] { d.context->Flush(); });  // the lock is free for other threads
-  other.join();
-  EXPECT_EQ(1u, d.diagnostics->GetStatistics().flushes);
-}
-
 // Writers fill a shared texture through ISoftwareTexture while readers copy it to their own
 // staging textures and map them, all through one protected context. Every picture a reader
 // sees must be one whole picture that a writer wrote: a torn or racing copy shows as mixed
