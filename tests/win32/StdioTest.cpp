@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -18,28 +17,6 @@ struct FileCloser {
   void operator()(FILE* stream) const { std::fclose(stream); }
 };
 using UniqueFile = std::unique_ptr<FILE, FileCloser>;
-
-TEST(StdioTest, Wfsopen_WritesAndReadsBackWithEveryShareMode) {
-  TempFolder folder;
-  const std::string bytes("\x01\x02\x00\xFF payload", 12);
-  for (int share : {_SH_DENYRW, _SH_DENYWR, _SH_DENYRD, _SH_DENYNO, _SH_SECURE}) {
-    SCOPED_TRACE(share);
-    const std::string path = folder.Path("frame" + std::to_string(share) + ".tmp");
-    {
-      UniqueFile out(_wfsopen(path.c_str(), "wb", share));
-      ASSERT_NE(nullptr, out);
-      ASSERT_EQ(bytes.size(), std::fwrite(bytes.data(), 1, bytes.size(), out.get()));
-    }
-    UniqueFile in(_wfsopen(path.c_str(), "rb", share));
-    ASSERT_NE(nullptr, in);
-    ASSERT_EQ(0, _fseeki64(in.get(), 0, SEEK_END));
-    EXPECT_EQ(static_cast<int64_t>(bytes.size()), _ftelli64(in.get()));
-    ASSERT_EQ(0, _fseeki64(in.get(), 0, SEEK_SET));
-    std::string read(bytes.size(), '\0');
-    ASSERT_EQ(bytes.size(), std::fread(read.data(), 1, read.size(), in.get()));
-    EXPECT_EQ(bytes, read);
-  }
-}
 
 TEST(StdioTest, Wfsopen_FailsWithErrnoAndLastError) {
   TempFolder folder;
@@ -64,19 +41,6 @@ TEST(StdioTest, Wfsopen_FailsWithErrnoAndLastError) {
     EXPECT_EQ(c.error, errno);
     EXPECT_EQ(c.lastError, GetLastError());
   }
-}
-
-// The code the calls above leave is the calling thread's own.
-TEST(LastErrorTest, SetLastError_IsPerThread) {
-  SetLastError(ERROR_DIR_NOT_EMPTY);
-  DWORD seenByOther = 1;
-  std::thread other([&] {
-    seenByOther = GetLastError();
-    SetLastError(ERROR_DISK_FULL);
-  });
-  other.join();
-  EXPECT_EQ(ERROR_SUCCESS, seenByOther);
-  EXPECT_EQ(ERROR_DIR_NOT_EMPTY, GetLastError());
 }
 
 }  // namespace

@@ -41,12 +41,6 @@ TEST(MatchFileNameTest, Match_AsTheOriginalRewritesIt) {
   }
 }
 
-TEST(MatchFileNameCaseTest, Match_CaseSensitiveWhenAsked) {
-  EXPECT_TRUE(MatchFileName("Name.TXT", "name.txt", false));
-  EXPECT_FALSE(MatchFileName("Name.TXT", "name.txt", true));
-  EXPECT_TRUE(MatchFileName("Name.*", "Name.txt", true));
-}
-
 TEST(MatchFileNameCaseTest, Match_ManyStarsOnLongNameStayLinear) {
   // Exponential backtracking would take far longer than the test's time limit here.
   const std::string pattern = std::string(120, '*') + "b";
