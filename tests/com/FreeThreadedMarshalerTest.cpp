@@ -98,20 +98,4 @@ TEST(FreeThreadedMarshalerTest, MarshalUnmarshal_SameObjectAndReferencesBalanced
   }
 }
 
-TEST(FreeThreadedMarshalerTest, Marshal_RefusesOtherProcessesAndShortData) {
-  ComPtr<Thing> thing = MakeRuntimeObject<Thing>();
-  ComPtr<IMarshal> marshal;
-  ASSERT_EQ(S_OK, thing.As(&marshal));
-  ComPtr<VectorStream> stream = MakeComObject<VectorStream>();
-  for (DWORD context : {MSHCTX_LOCAL, MSHCTX_NOSHAREDMEM, MSHCTX_DIFFERENTMACHINE}) {
-    EXPECT_EQ(E_NOTIMPL, marshal->MarshalInterface(stream.Get(), IThing::kIid, static_cast<IThing*>(thing.Get()),
-                                                   context, nullptr, MSHLFLAGS_NORMAL));
-  }
-  EXPECT_TRUE(stream->bytes.empty());
-  stream->bytes = {1, 2, 3};
-  void* out = reinterpret_cast<void*>(0x1);
-  EXPECT_EQ(STG_E_READFAULT, marshal->UnmarshalInterface(stream.Get(), IThing::kIid, &out));
-  EXPECT_EQ(nullptr, out);
-}
-
 }  // namespace
