@@ -76,18 +76,6 @@ TEST(ActivationFactoryTest, ActivateInstance_ThrowingConstructorLeavesCountUncha
   EXPECT_TRUE(module.Terminate());
 }
 
-TEST(ActivationFactoryTest, CreateFactory_NewFactoryAtEachCallNeverCached) {
-  InProcModule module(kTable);
-  ComPtr<IActivationFactory> a = Factory(module, "Test.JpegEncoder");
-  ComPtr<IActivationFactory> b = Factory(module, "Test.JpegEncoder");
-  EXPECT_NE(a.Get(), b.Get());
-  EXPECT_EQ(nullptr, g_slot.factory.load());
-  EXPECT_FALSE(module.Terminate());
-  a.Reset();
-  b.Reset();
-  EXPECT_TRUE(module.Terminate());
-}
-
 TEST(ActivationFactoryTest, ModuleDestruction_ReleasesCachedFactories) {
   const int32_t before = ModuleObjectCount();
   {

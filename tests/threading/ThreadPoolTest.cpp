@@ -75,27 +75,5 @@ TEST(ThreadPoolTest, Destructor_RunsQueuedTasksAndWaitsForThem) {
   EXPECT_EQ(done.load(), 200);
 }
 
-TEST(ThreadPoolTest, IdleThreads_Retire) {
-  ThreadPool pool(20ms);
-  Gate gate;
-  for (int i = 0; i < 8; ++i) pool.Submit([&gate] { gate.Enter(); });
-  ASSERT_TRUE(gate.WaitForArrived(8));
-  EXPECT_EQ(pool.ThreadCount(), 8u);
-  gate.Open();
-  ASSERT_TRUE(gate.WaitForPassed(8));
-  EXPECT_TRUE(pool.WaitForThreadCountAtMostForTesting(0, kGenerousWait));
-}
-
-TEST(ThreadPoolDeathTest, Task_EscapingExceptionTerminatesWithMessage) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_DEATH(
-      {
-        ThreadPool pool;
-        pool.Submit([] { throw std::runtime_error("boom in task"); });
-        std::promise<void>().get_future().wait_for(kGenerousWait);
-      },
-      "boom in task");
-}
-
 }  // namespace
 }  // namespace korvane::threading
