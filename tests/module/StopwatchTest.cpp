@@ -31,7 +31,7 @@ class StopwatchTest : public ::testing::Test {
 };
 
 // The stopwatch's state lives for the whole process and is read on the first call only, so the
-// first-call rules are checked in a fresh process: the death-test child re-runs this binary
+// first call's rule is checked in a fresh process: the death-test child re-runs this binary
 // with only the one test, before anything else has touched the stopwatch. The child exits 0
 // when every check held and prints what went wrong otherwise.
 class StopwatchFirstCallTest : public StopwatchTest {
