@@ -75,5 +75,17 @@ TEST(ThreadPoolTest, Destructor_RunsQueuedTasksAndWaitsForThem) {
   EXPECT_EQ(done.load(), 200);
 }
 
+// The pool grows while tasks block; the threads must not stay once the work is done.
+TEST(ThreadPoolTest, IdleThreads_Retire) {
+  ThreadPool pool(20ms);
+  Gate gate;
+  for (int i = 0; i < 8; ++i) pool.Submit([&gate] { gate.Enter(); });
+  ASSERT_TRUE(gate.WaitForArrived(8));
+  EXPECT_EQ(pool.ThreadCount(), 8u);
+  gate.Open();
+  ASSERT_TRUE(gate.WaitForPassed(8));
+  EXPECT_TRUE(pool.WaitForThreadCountAtMostForTesting(0, kGenerousWait));
+}
+
 }  // namespace
 }  // namespace korvane::threading
