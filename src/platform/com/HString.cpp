@@ -11,10 +11,6 @@ struct HSTRING__ {
   char text[1];  // length + 1 bytes, NUL-terminated
 };
 
-namespace {
-std::atomic<int64_t> g_liveStrings{0};
-}
-
 HRESULT WindowsCreateString(const char* text, uint32_t length, HSTRING* out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
@@ -26,7 +22,6 @@ HRESULT WindowsCreateString(const char* text, uint32_t length, HSTRING* out) {
   s->length = length;
   std::memcpy(s->text, text, length);
   s->text[length] = '\0';
-  g_liveStrings.fetch_add(1, std::memory_order_relaxed);
   *out = s;
   return S_OK;
 }
@@ -42,7 +37,6 @@ HRESULT WindowsDeleteString(HSTRING string) {
   if (string != nullptr && string->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     string->~HSTRING__();
     ::operator delete(string);
-    g_liveStrings.fetch_sub(1, std::memory_order_relaxed);
   }
   return S_OK;
 }
@@ -53,8 +47,6 @@ const char* WindowsGetStringRawBuffer(HSTRING string, uint32_t* length) {
 }
 
 uint32_t WindowsGetStringLen(HSTRING string) { return string == nullptr ? 0 : string->length; }
-
-int64_t WindowsStringLiveCountForTesting() { return g_liveStrings.load(); }
 
 namespace Platform {
 

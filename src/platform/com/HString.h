@@ -19,9 +19,6 @@ HRESULT WindowsDeleteString(HSTRING string);
 // Never null: the empty string for a null HSTRING. `length` (optional) receives the byte count.
 const char* WindowsGetStringRawBuffer(HSTRING string, uint32_t* length);
 uint32_t WindowsGetStringLen(HSTRING string);
-// Number of live HSTRINGs in the process, for leak checks in tests.
-int64_t WindowsStringLiveCountForTesting();
-
 namespace Platform {
 
 class String {
