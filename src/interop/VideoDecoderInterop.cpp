@@ -38,6 +38,12 @@ VideoDecoderInterop::~VideoDecoderInterop() {
   DisposeOnce(disposed_, [this] { Dispose(); });
 }
 
+template <class Body, class... Out>
+HRESULT VideoDecoderInterop::Call(Body&& body, Out*... outs) noexcept {
+  const HRESULT result = CallBoundary(disposed_, std::forward<Body>(body), outs...);
+  return result == kNotReady && disposed_ ? RO_E_CLOSED : result;
+}
+
 std::shared_ptr<VideoDecoder> VideoDecoderInterop::Decoder() {
   std::lock_guard<std::mutex> lock(fieldsMutex_);
   if (!decoder_) throw Platform::ObjectDisposedException("VideoDecoderInterop: closed");
@@ -58,28 +64,27 @@ GUID VideoDecoderInterop::OutputSubtype() {
 // ---- Properties ----
 
 HRESULT VideoDecoderInterop::get_IsInitialized(boolean* value) {
-  return CallBoundary(disposed_, [&] { *value = Decoder()->IsInitialized(); }, value);
+  return Call([&] { *value = Decoder()->IsInitialized(); }, value);
 }
 
 HRESULT VideoDecoderInterop::get_Duration(int64_t* value) {
-  return CallBoundary(disposed_, [&] { *value = Decoder()->GetDuration(); }, value);
+  return Call([&] { *value = Decoder()->GetDuration(); }, value);
 }
 
 HRESULT VideoDecoderInterop::get_Position(int64_t* value) {
-  return CallBoundary(disposed_, [&] { *value = Decoder()->GetCurrentFrameTime(); }, value);
+  return Call([&] { *value = Decoder()->GetCurrentFrameTime(); }, value);
 }
 
 HRESULT VideoDecoderInterop::put_Position(int64_t value) {
   // Fire and forget: the move runs on the thread pool; its outcome arrives as events.
-  return CallBoundary(disposed_, [&] { Decoder()->SetPositionAsync(value); });
+  return Call([&] { Decoder()->SetPositionAsync(value); });
 }
 
 // Before the first pass has ended the decoder has nothing to step through (and no cache to ask),
 // so both answers are false rather than the not-ready error of the neighbouring getters: a
 // caller asking "can I step?" gets "no", and the moves fail with E_BOUNDS.
 HRESULT VideoDecoderInterop::get_HasPreviousFrame(boolean* value) {
-  return CallBoundary(
-      disposed_,
+  return Call(
       [&] {
         const auto decoder = Decoder();
         *value = decoder->IsInitialized() && decoder->HasPreviousFrame();
@@ -88,8 +93,7 @@ HRESULT VideoDecoderInterop::get_HasPreviousFrame(boolean* value) {
 }
 
 HRESULT VideoDecoderInterop::get_HasNextFrame(boolean* value) {
-  return CallBoundary(
-      disposed_,
+  return Call(
       [&] {
         const auto decoder = Decoder();
         *value = decoder->IsInitialized() && decoder->HasNextFrame();
@@ -98,33 +102,33 @@ HRESULT VideoDecoderInterop::get_HasNextFrame(boolean* value) {
 }
 
 HRESULT VideoDecoderInterop::get_FrameWidth(UINT32* value) {
-  return CallBoundary(disposed_, [&] { *value = Decoder()->GetOutputWidth(); }, value);
+  return Call([&] { *value = Decoder()->GetOutputWidth(); }, value);
 }
 
 HRESULT VideoDecoderInterop::get_FrameHeight(UINT32* value) {
-  return CallBoundary(disposed_, [&] { *value = Decoder()->GetOutputHeight(); }, value);
+  return Call([&] { *value = Decoder()->GetOutputHeight(); }, value);
 }
 
 HRESULT VideoDecoderInterop::get_Rotation(UINT32* value) {
-  return CallBoundary(disposed_, [&] { *value = Decoder()->GetRotation(); }, value);
+  return Call([&] { *value = Decoder()->GetRotation(); }, value);
 }
 
 HRESULT VideoDecoderInterop::get_ResolutionDivisor(UINT32* value) {
-  return CallBoundary(disposed_, [&] { *value = Decoder()->GetResolutionDivisor(); }, value);
+  return Call([&] { *value = Decoder()->GetResolutionDivisor(); }, value);
 }
 
 HRESULT VideoDecoderInterop::put_ResolutionDivisor(UINT32 value) {
-  return CallBoundary(disposed_, [&] { Decoder()->SetResolutionDivisor(value); });
+  return Call([&] { Decoder()->SetResolutionDivisor(value); });
 }
 
 // ---- Events ----
 
 #define KORVANE_INTEROP_EVENT(Name, source)                                                      \
   HRESULT VideoDecoderInterop::add_##Name(Name* handler, EventRegistrationToken* token) {        \
-    return CallBoundary(disposed_, [&] { ThrowIfFailed(source.Add(handler, token)); }, token);   \
+    return Call([&] { ThrowIfFailed(source.Add(handler, token)); }, token);   \
   }                                                                                              \
   HRESULT VideoDecoderInterop::remove_##Name(EventRegistrationToken token) {                     \
-    return CallBoundary(disposed_, [&] { ThrowIfFailed(source.Remove(token)); });                \
+    return Call([&] { ThrowIfFailed(source.Remove(token)); });                \
   }
 
 KORVANE_INTEROP_EVENT(DecoderLoaded, decoderLoaded_)
@@ -169,7 +173,7 @@ void VideoDecoderInterop::ReplaceStream(IRandomAccessStream* stream) {
 }
 
 HRESULT VideoDecoderInterop::Open(IRandomAccessStream* stream, HSTRING cacheFolderPath, IInspectable* graphicsDevice) {
-  return CallBoundary(disposed_, [&] { OpenVideo(stream, cacheFolderPath, graphicsDevice); });
+  return Call([&] { OpenVideo(stream, cacheFolderPath, graphicsDevice); });
 }
 
 void VideoDecoderInterop::OpenVideo(IRandomAccessStream* stream, HSTRING cacheFolderPath,
@@ -211,8 +215,7 @@ void VideoDecoderInterop::OpenVideo(IRandomAccessStream* stream, HSTRING cacheFo
 }
 
 HRESULT VideoDecoderInterop::ReopenStream(IRandomAccessStream* stream, boolean* result) {
-  return CallBoundary(
-      disposed_,
+  return Call(
       [&] {
         const std::shared_ptr<VideoDecoder> decoder = Decoder();
         ReplaceStream(stream);
@@ -222,7 +225,7 @@ HRESULT VideoDecoderInterop::ReopenStream(IRandomAccessStream* stream, boolean* 
 }
 
 HRESULT VideoDecoderInterop::CloseStream() {
-  return CallBoundary(disposed_, [&] {
+  return Call([&] {
     Decoder()->Close();
     ReplaceStream(nullptr);
   });
@@ -231,8 +234,7 @@ HRESULT VideoDecoderInterop::CloseStream() {
 // ---- Iterators and stepping ----
 
 HRESULT VideoDecoderInterop::CreateIterator(IVideoDecoderIterator** iterator) {
-  return CallBoundary(
-      disposed_,
+  return Call(
       [&] {
         const std::shared_ptr<VideoDecoder> decoder = Decoder();
         ComPtr<VideoDecoderIterator> created = MakeRuntimeObject<VideoDecoderIterator>(this);
@@ -252,11 +254,11 @@ HRESULT VideoDecoderInterop::CreateIterator(IVideoDecoderIterator** iterator) {
 }
 
 HRESULT VideoDecoderInterop::MoveNext() {
-  return CallBoundary(disposed_, [&] { Step(true); });
+  return Call([&] { Step(true); });
 }
 
 HRESULT VideoDecoderInterop::MovePrevious() {
-  return CallBoundary(disposed_, [&] { Step(false); });
+  return Call([&] { Step(false); });
 }
 
 void VideoDecoderInterop::Step(bool forward) {
@@ -306,33 +308,33 @@ void VideoDecoderInterop::Step(bool forward) {
 // ---- Textures and frame times ----
 
 HRESULT VideoDecoderInterop::GetFrameTexture(int64_t time, int64_t* texture) {
-  return CallBoundary(disposed_, [&] { *texture = TextureResult(Decoder()->GetFrame(time)); }, texture);
+  return Call([&] { *texture = TextureResult(Decoder()->GetFrame(time)); }, texture);
 }
 
 HRESULT VideoDecoderInterop::GetPlaceholderTexture(int64_t* texture) {
-  return CallBoundary(disposed_, [&] { *texture = TextureResult(Decoder()->GetPlaceholderTexture()); }, texture);
+  return Call([&] { *texture = TextureResult(Decoder()->GetPlaceholderTexture()); }, texture);
 }
 
 HRESULT VideoDecoderInterop::GetFrameDuration(int64_t time, int64_t* duration) {
-  return CallBoundary(disposed_, [&] { *duration = Decoder()->GetFrameDuration(time); }, duration);
+  return Call([&] { *duration = Decoder()->GetFrameDuration(time); }, duration);
 }
 
 HRESULT VideoDecoderInterop::GetPreviousFrameTime(int64_t time, int64_t* previous) {
-  return CallBoundary(disposed_, [&] { *previous = Decoder()->GetPreviousFrameTime(time); }, previous);
+  return Call([&] { *previous = Decoder()->GetPreviousFrameTime(time); }, previous);
 }
 
 HRESULT VideoDecoderInterop::GetNextFrameTime(int64_t time, int64_t* next) {
-  return CallBoundary(disposed_, [&] { *next = Decoder()->GetNextFrameTime(time); }, next);
+  return Call([&] { *next = Decoder()->GetNextFrameTime(time); }, next);
 }
 
 HRESULT VideoDecoderInterop::GetOutputFormat(int32_t* format) {
-  return CallBoundary(disposed_, [&] { *format = kNv12OutputFormat; }, format);
+  return Call([&] { *format = kNv12OutputFormat; }, format);
 }
 
 // ---- Caching policy ----
 
 HRESULT VideoDecoderInterop::get_CachingPolicy(ABI::Korvane::Native::CachingPolicy* value) {
-  return CallBoundary(disposed_, [&] {
+  return Call([&] {
     const korvane::CachingPolicy policy = Decoder()->GetCachingPolicy();
     value->DiskBudgetBytes = policy.DiskBudget;
     value->AtDiskBudget = static_cast<ABI::Korvane::Native::DiskBudgetAction>(policy.AtDiskBudget);
@@ -342,7 +344,7 @@ HRESULT VideoDecoderInterop::get_CachingPolicy(ABI::Korvane::Native::CachingPoli
 }
 
 HRESULT VideoDecoderInterop::put_CachingPolicy(const ABI::Korvane::Native::CachingPolicy* value) {
-  return CallBoundary(disposed_, [&] {
+  return Call([&] {
     if (value == nullptr) throw Platform::NullReferenceException("VideoDecoderInterop::put_CachingPolicy: no policy");
     const auto atBudget = static_cast<int32_t>(value->AtDiskBudget);
     const auto compression = static_cast<int32_t>(value->Compression);

@@ -129,6 +129,11 @@ class VideoDecoderInterop
   const char* RuntimeClassNameText() const override { return ABI::Korvane::Native::kVideoDecoderInteropClassName; }
 
  private:
+  // CallBoundary over disposed_. A call that took the decoder a moment before Close retired it
+  // finds it refusing everything as not ready; to that caller the object was closed, and the
+  // answer is RO_E_CLOSED.
+  template <class Body, class... Out>
+  HRESULT Call(Body&& body, Out*... outs) noexcept;
   // The decoder, or ObjectDisposedException once disposal has released it.
   std::shared_ptr<VideoDecoder> Decoder();
   std::vector<ComPtr<VideoDecoderIterator>> Iterators();
