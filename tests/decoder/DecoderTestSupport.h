@@ -55,6 +55,9 @@ class VideoDecoderTestAccess {
   static HRESULT SeekAndRead(VideoDecoder& d, int64_t position, OnSeekFailure onFailure) {
     return Locked(d, [&](VideoDecoder& x) { return x.Driver.SeekAndRead(position, onFailure, Clamping::None); });
   }
+  static ComPtr<ID3D11DeviceContext> Context(VideoDecoder& d) {
+    return Locked(d, [](VideoDecoder& x) { return x.Context; });
+  }
 };
 
 }  // namespace korvane

@@ -20,6 +20,40 @@ std::tuple<int64_t, int64_t, int64_t, int64_t, int64_t> Numbers(const ScanPlan& 
 // Nothing is cached: every point's burst is still to read.
 int64_t NothingCached(int64_t p) { return p; }
 
+struct PlanCase {
+  const char* name;
+  int64_t span;
+  int64_t frameDuration;
+  int64_t step;
+  int64_t burst;
+};
+
+void PrintTo(const PlanCase& c, std::ostream* out) { *out << c.name; }
+
+class ScanPlanPlan : public ::testing::TestWithParam<PlanCase> {};
+
+TEST_P(ScanPlanPlan, Plan_StepAndBurstForTheVideo) {
+  const PlanCase& c = GetParam();
+  ScanPlan plan;
+  plan.Plan(1'000, c.span, c.frameDuration, 1'000);
+  EXPECT_EQ(std::make_tuple(c.step, c.burst, int64_t{-1}, 1'000 - c.step, int64_t{1'000}), Numbers(plan));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Videos, ScanPlanPlan,
+    ::testing::Values(
+        // 1,500 frames: order 3; 2.4 s x 3 = 7.2 s holds 180 frames, so halve while the burst of
+        // 8 / 3 = 2 stays above 0: a point every 3.6 s, 2 frames each.
+        PlanCase{"OneMinuteAt25fps", kMinute, kFrame, 36'000'000, 2},
+        // 250 frames: order 2; 8 s holds 20 frames: no halving; a third of 25 fps is 8 frames.
+        PlanCase{"TenSecondsAt25fps", kMinute / 6, kFrame, 8'000'000, 8},
+        // 3 frames: order 0 counts as 1; a burst of a third of 25 fps.
+        PlanCase{"ThreeFrames", 3 * kFrame, kFrame, 48'000, 8},
+        // One hour at 30 fps (333,333 per frame): 108,000 frames, order 5; 144 s x 5, halved
+        // once (bursts of 10 / 5 = 2, then 0 stops it).
+        PlanCase{"OneHourAt30fps", 60 * kMinute, 333'333, 3'600'000'000, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct NeedCase {
   const char* name;
   int64_t span;
@@ -131,6 +165,12 @@ TEST(ScanPlanLanded, Landed_AfterSkipToEnd_LeavesThePlan) {
   plan.ScanTarget = kMinute;
   plan.Landed(kMinute - kFrame, kMinute, kFrame, kMinute);
   EXPECT_EQ(std::make_tuple(int64_t{0}, kMinute, int64_t{0}, int64_t{0}, kMinute), Numbers(plan));
+}
+
+TEST(ScanPlanSmooth, SmoothFrameDuration_EightTenthsOldTwoTenthsNew) {
+  EXPECT_EQ(420'000, ScanPlan::SmoothFrameDuration(400'000, 500'000));
+  EXPECT_EQ(100'000, ScanPlan::SmoothFrameDuration(0, 500'000));
+  EXPECT_EQ(333'333, ScanPlan::SmoothFrameDuration(333'333, 333'333));
 }
 
 }  // namespace

@@ -111,6 +111,13 @@ TEST_F(VideoDecoderLoad, Load_UnusableGraphicsDevice_ThrowsBeforeAnyListenerIsIn
   EXPECT_TRUE(log_->Entries().empty());
 }
 
+TEST_F(VideoDecoderLoad, Load_PutsTheDeviceInMultithreadProtectedMode) {
+  ASSERT_TRUE(Load(Scripted(ScriptedVideo(10)).Get()));
+  ComPtr<ID3D10Multithread> multithread;
+  ASSERT_EQ(S_OK, VideoDecoderTestAccess::Context(*decoder_).As(&multithread));
+  EXPECT_TRUE(multithread->GetMultithreadProtected());
+}
+
 TEST_F(VideoDecoderLoad, Load_TwiceThenClose_EveryStartBalanced) {
   // Each Load starts the media platform once more (the second replaces the first reader); the
   // one Close balances both.
