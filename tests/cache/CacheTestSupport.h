@@ -20,7 +20,6 @@
 #include <iterator>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace korvane {
@@ -33,10 +32,6 @@ class VideoDecoderCacheManagerTestAccess {
   static size_t PoolSize(VideoDecoderCacheManager& m) {
     std::lock_guard lock(m.Lock);
     return m.TexturePool.size();
-  }
-  static D3D11_TEXTURE2D_DESC FrameTextureDesc(VideoDecoderCacheManager& m) {
-    std::lock_guard lock(m.Lock);
-    return m.FrameTextureDesc;
   }
 
  private:
@@ -96,11 +91,6 @@ inline ComPtr<ID3D11Texture2D> MakeFrameTexture(const TestDevice& d, UINT width,
   ComPtr<ID3D11Texture2D> texture;
   EXPECT_EQ(S_OK, d.device->CreateTexture2D(&desc, &data, &texture));
   return texture;
-}
-
-// "320x240", for parameterised tests over picture sizes.
-inline std::string SizeName(const ::testing::TestParamInfo<std::tuple<UINT, UINT>>& info) {
-  return std::to_string(std::get<0>(info.param)) + "x" + std::to_string(std::get<1>(info.param));
 }
 
 // The packed bytes of `texture`.

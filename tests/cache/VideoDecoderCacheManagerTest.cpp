@@ -93,18 +93,6 @@ TEST_F(VideoDecoderCacheManagerTest, AddFrame_SameTimeTwice_ReturnsFalseWithoutT
   EXPECT_EQ(before.copies, after.copies) << "nothing was copied";
 }
 
-TEST_F(VideoDecoderCacheManagerTest, AddFrame_FirstSampleGoesToDisk_CapturesDescription) {
-  width_ = 322;
-  height_ = 180;
-  ASSERT_TRUE(AddFrame(5'000'000));
-  const D3D11_TEXTURE2D_DESC desc = VideoDecoderCacheManagerTestAccess::FrameTextureDesc(*manager_);
-  EXPECT_EQ((std::tuple<UINT, UINT, DXGI_FORMAT, UINT, UINT, D3D11_USAGE, UINT>{322, 180, DXGI_FORMAT_NV12, 1,
-                                                                                D3D11_BIND_SHADER_RESOURCE,
-                                                                                D3D11_USAGE_DEFAULT,
-                                                                                D3D11_RESOURCE_MISC_SHARED}),
-            std::tie(desc.Width, desc.Height, desc.Format, desc.ArraySize, desc.BindFlags, desc.Usage, desc.MiscFlags));
-}
-
 // --- SetPosition: when it reads from disk ------------------------------------------------------
 
 struct PositionCase {
@@ -213,29 +201,7 @@ TEST_F(VideoDecoderCacheManagerTest, GetFrameEndTime_FrameInEitherCache_EndOfThe
   EXPECT_EQ(-1, manager_->GetFrameEndTime(3'000'000));
 }
 
-// --- round trip and resources ----------------------------------------------------------------
-
-class ManagerRoundTripTest : public VideoDecoderCacheManagerTest, public ::testing::WithParamInterface<std::tuple<UINT, UINT>> {};
-
-TEST_P(ManagerRoundTripTest, SetPosition_MemoryToDiskToMemory_ByteIdentical) {
-  std::tie(width_, height_) = GetParam();
-  MakeManager();
-  ASSERT_TRUE(AddFrame(0, 333'333, 5));
-  ASSERT_TRUE(AddFrame(5'000'000, 333'333, 6));
-  ASSERT_TRUE(manager_->SetPosition(5'000'000));
-  ASSERT_EQ((std::vector<int64_t>{5'000'000}), MemoryTimes()) << "frame 0 went to disk";
-  ASSERT_TRUE(manager_->SetPosition(0));
-  ASSERT_EQ((std::vector<int64_t>{0}), MemoryTimes()) << "frame 0 came back";
-  ComPtr<ID3D11Texture2D> frame = manager_->GetFrame(0);
-  ASSERT_NE(nullptr, frame.Get());
-  EXPECT_EQ(Nv12Picture(width_, height_, 5), ReadPicture(d_, frame.Get()));
-}
-
-// 320 is a multiple of the 64-byte pitch alignment; 322 and 130 are not.
-INSTANTIATE_TEST_SUITE_P(Sizes, ManagerRoundTripTest,
-                         ::testing::Values(std::tuple<UINT, UINT>{320, 240}, std::tuple<UINT, UINT>{322, 180},
-                                           std::tuple<UINT, UINT>{130, 66}),
-                         SizeName);
+// --- resources -------------------------------------------------------------------------------
 
 TEST_F(VideoDecoderCacheManagerTest, AddFrameAndSetPosition_10000Cycles_TexturesReused) {
   width_ = 16;

@@ -172,19 +172,6 @@ TEST_F(StorageCacheTest, Add_FilesCannotBeCreated_NeverThrowsAndDropsRecord) {
   EXPECT_FALSE(cache->Contains(2'000'000));
 }
 
-TEST_F(StorageCacheTest, Add_MapFails_ThrowsAndLaterLoadDropsRecord) {
-  auto cache = MakeCache(folder_);
-  ASSERT_TRUE(Store(*cache, 0, 64, 32, 1));
-  D3D11_MAPPED_SUBRESOURCE mapped{};
-  ASSERT_EQ(S_OK, d_.context->Map(cache->StagingTexture.Get(), 0, D3D11_MAP_READ, 0, &mapped));
-  EXPECT_THROW(Store(*cache, 1'000'000, 64, 32, 2), Platform::InvalidArgumentException);
-  d_.context->Unmap(cache->StagingTexture.Get(), 0);
-  EXPECT_TRUE(cache->Contains(1'000'000)) << "recorded before its file existed";
-  EXPECT_EQ(nullptr, Load(*cache, 1'000'000, 64, 32).Get());
-  EXPECT_FALSE(cache->Contains(1'000'000));
-  EXPECT_THROW(Store(*cache, 2'000'000, 66, 32, 2), Platform::InvalidArgumentException) << "another size";
-}
-
 TEST_F(StorageCacheTest, ClearAndDestroy_FilesStayOnDisk) {
   auto cache = MakeCache(folder_);
   ASSERT_TRUE(Store(*cache, 0, 64, 32, 1));

@@ -191,15 +191,16 @@ INSTANTIATE_TEST_SUITE_P(Cli, KorvaneProgramBadCall, ::testing::ValuesIn(kBadCal
 
 // ---- md5 against ffmpeg's framemd5 ----
 
-class KorvaneProgramMd5 : public KorvaneProgram, public ::testing::WithParamInterface<TestVideoKind> {};
-
-TEST_P(KorvaneProgramMd5, EveryFrameForwardsAndBackwardsMatchesFfmpeg) {
-  const std::string video = TestVideo(GetParam());
+// Open GOPs: B-frames across key frames. The frames of every kind are the decoder's walk; here
+// the program's own part: the lines it prints, in the order it steps.
+TEST_F(KorvaneProgram, Md5_EveryFrameForwardsAndBackwardsMatchesFfmpeg) {
+  const std::string video = TestVideo(TestVideoKind::H264OpenGopMp4);
   // The comparison the program's help and the README give.
   const std::string expected = Shell(
       "ffmpeg -v error -i '" + video + "' -map 0:v:0 -pix_fmt nv12 -f framemd5 - | awk -F', *' "
       "'/^#tb 0:/ {split($0, tb, \"[ /]\")} !/^#/ {printf \"%.3f %s\\n\", $3 * tb[3] / tb[4], $6}'");
-  ASSERT_EQ(korvane::test::TestVideoSpec(GetParam()).frameCount, std::count(expected.begin(), expected.end(), '\n'));
+  ASSERT_EQ(korvane::test::TestVideoSpec(TestVideoKind::H264OpenGopMp4).frameCount,
+            std::count(expected.begin(), expected.end(), '\n'));
 
   const Result all = Run({"md5", video, "--all"});
   ASSERT_EQ(0, all.status) << all.err;
@@ -214,13 +215,6 @@ TEST_P(KorvaneProgramMd5, EveryFrameForwardsAndBackwardsMatchesFfmpeg) {
   for (const std::string& line : lines) reversed += line;
   EXPECT_EQ(expected, reversed);
 }
-
-// Open GOPs (B-frames across key frames), a stream that starts late, and an odd size; the
-// decoder's own tests walk every kind.
-INSTANTIATE_TEST_SUITE_P(Cli, KorvaneProgramMd5,
-                         ::testing::Values(TestVideoKind::H264OpenGopMp4, TestVideoKind::Mpeg2Ts,
-                                           TestVideoKind::OddSizeWebm),
-                         [](const auto& info) { return std::string(korvane::test::TestVideoKindName(info.param)); });
 
 // ---- output files ----
 

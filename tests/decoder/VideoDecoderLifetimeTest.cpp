@@ -116,7 +116,9 @@ TEST_F(VideoDecoderLifetime, Reopen_StreamCannotBeOpened_RequestsRefusedAndClose
   while (SUCCEEDED(MFShutdown())) {
   }
   Open(ScriptedVideo(10));
+  const int64_t duration = decoder_->GetDuration();
   decoder_->Close();
+  decoder_->Close();  // a second Close returns at once
   listener_->Clear();
 
   EXPECT_FALSE(decoder_->Reopen(FileStream(BadMediaFile(BadMediaKind::Text)).Get(), MFVideoFormat_NV12));
@@ -131,8 +133,10 @@ TEST_F(VideoDecoderLifetime, Reopen_StreamCannotBeOpened_RequestsRefusedAndClose
 
   decoder_->Close();
   EXPECT_EQ(MF_E_SHUTDOWN, MFShutdown()) << "every start-up was balanced";
-  // A later Reopen on a good stream still works.
+  // A later Reopen on a good stream still works, with the times the scan found; not twice.
   EXPECT_TRUE(decoder_->Reopen(Scripted(ScriptedVideo(10)).Get(), MFVideoFormat_NV12));
+  EXPECT_EQ(duration, decoder_->GetDuration());
+  EXPECT_FALSE(decoder_->Reopen(Scripted(ScriptedVideo(10)).Get(), MFVideoFormat_NV12)) << "still open";
   Request(400'000);
   EXPECT_EQ(400'000, decoder_->GetCurrentFrameTime());
 }

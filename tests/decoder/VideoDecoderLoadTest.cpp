@@ -3,7 +3,6 @@
 #include "DecoderTestSupport.h"
 
 #include "platform/mf/Mferror.h"
-#include "support/TestMedia.h"
 
 namespace korvane::test {
 namespace {
@@ -140,52 +139,6 @@ TEST_F(VideoDecoderLoad, Load_AfterInitialization_FailsAndChangesNothing) {
   EXPECT_EQ(width, decoder_->GetOutputWidth());
   EXPECT_EQ(duration, decoder_->GetDuration());
   EXPECT_TRUE(decoder_->IsInitialized());
-}
-
-class VideoDecoderBadInput : public DecoderFixture, public ::testing::WithParamInterface<BadMediaKind> {};
-
-TEST_P(VideoDecoderBadInput, Load_ReturnsFalseAfterError0) {
-  auto stream = FileStream(BadMediaFile(GetParam()));
-  ASSERT_TRUE(stream);
-  EXPECT_FALSE(Load(stream.Get()));
-  EXPECT_EQ(std::vector<std::string>{"error 0"}, listener_->Events());
-}
-
-INSTANTIATE_TEST_SUITE_P(Files, VideoDecoderBadInput,
-                         ::testing::Values(BadMediaKind::Empty, BadMediaKind::Text, BadMediaKind::AudioOnly,
-                                           BadMediaKind::TruncatedMp4NoIndex),
-                         [](const auto& info) { return std::string(BadMediaKindName(info.param)); });
-
-TEST_F(VideoDecoderLoad, Load_RealFiles_ReportSizeRotationAspectAndRate) {
-  struct Expectation {
-    TestVideoKind kind;
-    uint32_t width, height, rotation, aspectNum, aspectDen;
-  };
-  const Expectation expectations[] = {
-      {TestVideoKind::H264Mp4, 320, 240, 0, 1, 1},
-      {TestVideoKind::Rotated90Mp4, 240, 320, 90, 1, 1},
-      {TestVideoKind::NonSquareMp4, 320, 240, 0, 4, 3},
-      {TestVideoKind::OddSizeWebm, 321, 241, 0, 1, 1},
-  };
-  for (const Expectation& e : expectations) {
-    SCOPED_TRACE(TestVideoKindName(e.kind));
-    auto decoder = std::make_shared<VideoDecoder>();
-    ASSERT_TRUE(decoder->Load(listener_, FileStream(TestVideo(e.kind)).Get(), MFVideoFormat_NV12, graphics_.Get()));
-    EXPECT_EQ(e.width, VideoDecoderTestAccess::Width(*decoder));
-    EXPECT_EQ(e.height, VideoDecoderTestAccess::Height(*decoder));
-    EXPECT_EQ(e.rotation, decoder->GetRotation());
-    EXPECT_EQ(e.width, decoder->GetOutputWidth());
-    EXPECT_EQ(e.height, decoder->GetOutputHeight());
-    EXPECT_EQ((std::pair<uint32_t, uint32_t>{e.aspectNum, e.aspectDen}), VideoDecoderTestAccess::PixelAspect(*decoder));
-    const VideoSpec& spec = TestVideoSpec(e.kind);
-    EXPECT_EQ(static_cast<double>(spec.frameRate.num) / spec.frameRate.den,
-              static_cast<double>(VideoDecoderTestAccess::FrameRate(*decoder).first) /
-                  VideoDecoderTestAccess::FrameRate(*decoder).second);
-    decoder->SetResolutionDivisor(2);
-    EXPECT_EQ(e.width / 2, decoder->GetOutputWidth());
-    decoder->Close();
-  }
-  EXPECT_TRUE(listener_->Events().empty());
 }
 
 // --- output settings: RGB32 frames all the way through both caches, and a resolution divisor

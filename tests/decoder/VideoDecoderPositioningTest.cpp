@@ -151,22 +151,6 @@ TEST_F(VideoDecoderPositioning, Placeholder_IsOneGreyTextureEvenWhenRacedFor) {
   EXPECT_EQ(0x7F, FirstLumaByte(results[0].Get()));
 }
 
-TEST_F(VideoDecoderPositioning, CloseAndReopen_KeepsCachesAndTimes) {
-  OpenVideo();
-  RequestAndWait(2'000'000);
-  const int64_t duration = decoder_->GetDuration();
-  decoder_->Close();
-  decoder_->Close();  // a second Close returns at once
-  EXPECT_THROW(decoder_->SetPositionAsync(0), Platform::Exception);
-  EXPECT_NE(nullptr, decoder_->GetFrame(2'000'000).Get()) << "caches stay";
-  mf::ScriptedSource script = ScriptedVideo(1500, 400'000, 10);
-  ASSERT_TRUE(decoder_->Reopen(Scripted(script).Get(), MFVideoFormat_NV12));
-  EXPECT_EQ(duration, decoder_->GetDuration());
-  EXPECT_FALSE(decoder_->Reopen(Scripted(script).Get(), MFVideoFormat_NV12)) << "still open";
-  RequestAndWait(3'200'000);
-  EXPECT_EQ(3'200'000, decoder_->GetCurrentFrameTime());
-}
-
 TEST_F(VideoDecoderPositioning, RequestDuringTheScan_FailsTheActionWith668Only) {
   mf::ScriptedSource script = ScriptedVideo(100);
   script.beforeRead = [gate = gate_] { gate->Pass(); };

@@ -207,7 +207,7 @@ class InteropFixture : public ::testing::Test {
     ASSERT_EQ(S_OK, D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
                                       &device_, nullptr, nullptr));
     ASSERT_EQ(S_OK, CreateGraphicsDevice(device_.Get(), &graphics_));
-    interop_ = MakeInterop();
+    interop_ = MakeRuntimeObject<VideoDecoderInterop>();
     log_.Attach(interop_.Get());
   }
   void TearDown() override {
@@ -218,18 +218,15 @@ class InteropFixture : public ::testing::Test {
     interop_.Reset();
     SetDiskFreeSpaceForTesting(std::nullopt);
   }
-  // The interop under test (a derived class may stand in).
-  virtual ComPtr<VideoDecoderInterop> MakeInterop() { return MakeRuntimeObject<VideoDecoderInterop>(); }
-
   ComPtr<IRandomAccessStream> ScriptedStream(const mf::ScriptedSource& script) {
     ComPtr<IRandomAccessStream> stream;
     EXPECT_EQ(S_OK, CreateScriptedStream(std::make_shared<mf::ScriptedSource>(script),
                                          std::make_shared<mf::ScriptedSourceLog>(), &stream));
     return stream;
   }
-  HRESULT Open(IVideoDecoderInterop* interop, IRandomAccessStream* stream, const TempFolder* cache = nullptr) {
-    const Platform::String folder((cache ? *cache : cache_).Path());
-    return interop->Open(stream, folder.Get(), graphics_.Get());
+  HRESULT Open(IRandomAccessStream* stream) {
+    const Platform::String folder(cache_.Path());
+    return interop_->Open(stream, folder.Get(), graphics_.Get());
   }
   // Waits for the reports that end the first pass; no event follows the last of them until the
   // next request.
@@ -238,7 +235,7 @@ class InteropFixture : public ::testing::Test {
       ASSERT_TRUE(log_.WaitFor(name)) << name << " in " << ::testing::PrintToString(log_.Lines());
   }
   void OpenAndWait(IRandomAccessStream* stream) {
-    ASSERT_EQ(S_OK, Open(interop_.Get(), stream));
+    ASSERT_EQ(S_OK, Open(stream));
     WaitForFirstPass();
   }
   void OpenAndWait(const mf::ScriptedSource& script) { OpenAndWait(ScriptedStream(script).Get()); }

@@ -49,7 +49,7 @@ class VideoDecoderIteratorTest : public InteropFixture {
 TEST_F(VideoDecoderIteratorTest, FrameNotDecodedYet_PlaceholderUntilItIsThenFrameUpdated) {
   // Long enough that the first pass leaves most frames undecoded; its first read waits.
   HoldAfter(0);
-  ASSERT_EQ(S_OK, Open(interop_.Get(), ScriptedStream(GatedVideo(2000)).Get()));
+  ASSERT_EQ(S_OK, Open(ScriptedStream(GatedVideo(2000)).Get()));
   ASSERT_TRUE(log_.WaitFor("loaded"));
   ComPtr<IVideoDecoderIterator> iterator = CreateIterator();
   const std::shared_ptr<Counter> updates = CountFrameUpdated(iterator.Get());
