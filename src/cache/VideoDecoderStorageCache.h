@@ -134,6 +134,9 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
   uint64_t DiskBytes = 0;
   uint64_t PeakDiskBytes = 0;
   uint64_t RamBytes = 0;
+  // Capacity of the spare buffers kept for the next frames in memory; RamBytes + SpareBytes
+  // stays within the RAM budget.
+  uint64_t SpareBytes = 0;
 
  private:
   bool AddWithPolicy(ComPtr<ID3D11Texture2D>& texture, int64_t time, int64_t duration, bool flag);
@@ -162,11 +165,10 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
   FrameCodec Codec;
   bool FolderReady = false;  // HasSpace as construction decided it
   std::vector<uint8_t> EncodedBuffer;  // a payload read from its file
-  // Buffers of frames that left memory, reused for the next ones (SpareBytes: their capacity).
-  // A fresh frame-sized allocation per frame costs page faults, and the heap that thousands of
-  // them leave behind stays resident well above the RAM budget.
+  // Buffers of frames that left memory, reused for the next ones. A fresh frame-sized
+  // allocation per frame costs page faults, and the heap that thousands of them leave behind
+  // stays resident well above the RAM budget.
   std::vector<std::shared_ptr<std::vector<uint8_t>>> SparePayloads;
-  uint64_t SpareBytes = 0;
 };
 
 }  // namespace korvane
