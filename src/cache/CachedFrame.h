@@ -27,7 +27,7 @@ struct CachedFrame {
   Platform::String FilePath;
   // Storage cache under a caching policy other than the default: the frame's encoded bytes when
   // they are kept in memory (no file then), and the length of its file or of those bytes.
-  std::shared_ptr<const std::vector<uint8_t>> Payload;
+  std::shared_ptr<std::vector<uint8_t>> Payload;
   uint64_t StoredBytes = 0;
 
   CachedFrame() = default;

@@ -5,7 +5,7 @@
 #include <zstd.h>
 
 #include <cstring>
-#include <memory>
+#include <new>
 #include <string>
 
 namespace korvane {
@@ -15,34 +15,38 @@ namespace {
 // more than the last few percent of size.
 constexpr int kZstdLevel = 1;
 
-struct CompressionContextDeleter {
-  void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
-};
-struct DecompressionContextDeleter {
-  void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
-};
-
 }  // namespace
 
-std::vector<uint8_t> FrameCodec::Encode(const uint8_t* data, size_t size) const {
-  if (compression_ == FrameCompression::None) return std::vector<uint8_t>(data, data + size);
-  std::unique_ptr<ZSTD_CCtx, CompressionContextDeleter> context(ZSTD_createCCtx());
-  if (!context) throw std::bad_alloc();
-  ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, kZstdLevel);
-  // The checksum is what lets a load tell a damaged file from a frame.
-  ZSTD_CCtx_setParameter(context.get(), ZSTD_c_checksumFlag, 1);
-  ZSTD_CCtx_setParameter(context.get(), ZSTD_c_contentSizeFlag, 1);
-  std::vector<uint8_t> payload(ZSTD_compressBound(size));
-  const size_t written = ZSTD_compress2(context.get(), payload.data(), payload.size(), data, size);
+void FrameCodec::CompressionContextDeleter::operator()(ZSTD_CCtx_s* context) const { ZSTD_freeCCtx(context); }
+void FrameCodec::DecompressionContextDeleter::operator()(ZSTD_DCtx_s* context) const { ZSTD_freeDCtx(context); }
+
+FrameCodec::FrameCodec(FrameCompression compression) : compression_(compression) {}
+
+FrameCodec::~FrameCodec() = default;
+
+std::span<const uint8_t> FrameCodec::Encode(const uint8_t* data, size_t size) {
+  if (compression_ == FrameCompression::None) return {data, size};
+  if (!compressor_) {
+    compressor_.reset(ZSTD_createCCtx());
+    if (!compressor_) throw std::bad_alloc();
+    ZSTD_CCtx_setParameter(compressor_.get(), ZSTD_c_compressionLevel, kZstdLevel);
+    // The checksum is what lets a load tell a damaged file from a frame.
+    ZSTD_CCtx_setParameter(compressor_.get(), ZSTD_c_checksumFlag, 1);
+    ZSTD_CCtx_setParameter(compressor_.get(), ZSTD_c_contentSizeFlag, 1);
+  }
+  const size_t bound = ZSTD_compressBound(size);
+  if (outputSize_ < bound) {
+    output_.reset(new uint8_t[bound]);
+    outputSize_ = bound;
+  }
+  const size_t written = ZSTD_compress2(compressor_.get(), output_.get(), outputSize_, data, size);
   if (ZSTD_isError(written)) {
     throw Platform::Exception(E_FAIL, std::string("FrameCodec::Encode: ") + ZSTD_getErrorName(written));
   }
-  payload.resize(written);
-  payload.shrink_to_fit();
-  return payload;
+  return {output_.get(), written};
 }
 
-bool FrameCodec::Decode(const uint8_t* payload, size_t payloadSize, uint8_t* out, size_t size) const {
+bool FrameCodec::Decode(const uint8_t* payload, size_t payloadSize, uint8_t* out, size_t size) {
   if (compression_ == FrameCompression::None) {
     if (payloadSize != size) return false;
     std::memcpy(out, payload, size);
@@ -52,9 +56,11 @@ bool FrameCodec::Decode(const uint8_t* payload, size_t payloadSize, uint8_t* out
   // before anything is decoded.
   const unsigned long long declared = ZSTD_getFrameContentSize(payload, payloadSize);
   if (declared != size) return false;
-  std::unique_ptr<ZSTD_DCtx, DecompressionContextDeleter> context(ZSTD_createDCtx());
-  if (!context) return false;
-  const size_t decoded = ZSTD_decompressDCtx(context.get(), out, size, payload, payloadSize);
+  if (!decompressor_) {
+    decompressor_.reset(ZSTD_createDCtx());
+    if (!decompressor_) return false;
+  }
+  const size_t decoded = ZSTD_decompressDCtx(decompressor_.get(), out, size, payload, payloadSize);
   return !ZSTD_isError(decoded) && decoded == size;
 }
 

@@ -89,13 +89,15 @@ bool VideoDecoderCacheManager::AddFrame(ComPtr<IMFSample>& sample, int64_t time,
     ThrowIfFailed(sample->CopyToBuffer(buffer.Get()));
   }
 
-  if (target->Add(texture, time, duration, false)) {
-    // The memory cache holds its own reference; the storage cache copied the frame out.
-    texture.Reset();
-    return true;
+  const bool added = target->Add(texture, time, duration, false);
+  if (added && target == MemoryCache.get()) {
+    texture.Reset();  // the memory cache holds its own reference
+  } else {
+    // Refused, or copied out by the storage cache: the texture serves the next frame, sparing a
+    // frame-sized allocation per stored frame.
+    RecycleTexture(texture);
   }
-  RecycleTexture(texture);
-  return false;
+  return added;
 }
 
 bool VideoDecoderCacheManager::IsFrameCached(int64_t t) {

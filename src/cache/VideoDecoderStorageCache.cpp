@@ -279,9 +279,14 @@ void VideoDecoderStorageCache::EnsureStagingTexture() {
 }
 
 void VideoDecoderStorageCache::Clear() {
+  std::vector<std::shared_ptr<std::vector<uint8_t>>> payloads;
+  for (const CachedFrame& frame : Frames) {
+    if (frame.Payload) payloads.push_back(frame.Payload);
+  }
   EraseAll();
   // The payloads kept in memory went with their records; the files stay, and so does their count.
   RamBytes = 0;
+  for (auto& payload : payloads) RecyclePayload(std::move(payload));
 }
 
 void VideoDecoderStorageCache::RemoveBefore(int64_t /*time*/) {}
@@ -405,21 +410,18 @@ bool VideoDecoderStorageCache::AddWithPolicy(ComPtr<ID3D11Texture2D>& texture, i
 
   EnsureStagingTexture();
   Context->CopySubresourceRegion(StagingTexture.Get(), 0, 0, 0, 0, texture.Get(), 0, nullptr);
-  std::shared_ptr<const std::vector<uint8_t>> payload;
-  {
-    StagingMapping mapping(Context.Get(), StagingTexture.Get(), D3D11_MAP_READ);
-    if (FrameFileSize == 0) FrameFileSize = mapping.Size();
-    payload = std::make_shared<const std::vector<uint8_t>>(Codec.Encode(mapping.Data(), mapping.Size()));
-  }
+  StagingMapping mapping(Context.Get(), StagingTexture.Get(), D3D11_MAP_READ);
+  if (FrameFileSize == 0) FrameFileSize = mapping.Size();
   Diagnose("Caching at [" + Number(time) + "]");
+  // Raw frames are written straight from the mapping; only a frame kept in memory is copied.
   return Keep(CachedFrame(nullptr, time, duration, false,
                           CacheFolder + (Number(time) + "_" + Number(duration) + "_" + (flag ? "1" : "0") +
                                          Codec.FileSuffix())),
-              std::move(payload));
+              Codec.Encode(mapping.Data(), mapping.Size()));
 }
 
-bool VideoDecoderStorageCache::Keep(CachedFrame record, std::shared_ptr<const std::vector<uint8_t>> payload) {
-  const uint64_t bytes = payload->size();
+bool VideoDecoderStorageCache::Keep(CachedFrame record, std::span<const uint8_t> payload) {
+  const uint64_t bytes = payload.size();
   if (bytes <= Policy.RamBudget) {
     // Memory holds the frames nearest the position; a farther one makes way by moving to disk.
     while (RamBytes + bytes > Policy.RamBudget) {
@@ -428,21 +430,22 @@ bool VideoDecoderStorageCache::Keep(CachedFrame record, std::shared_ptr<const st
         break;
       }
       CachedFrame moved = *farthest;
-      const std::shared_ptr<const std::vector<uint8_t>> movedPayload = std::exchange(moved.Payload, nullptr);
+      std::shared_ptr<std::vector<uint8_t>> movedPayload = std::exchange(moved.Payload, nullptr);
       Drop(farthest);
       WriteToDisk(std::move(moved), *movedPayload);
+      RecyclePayload(std::move(movedPayload));
     }
     if (RamBytes + bytes <= Policy.RamBudget) {
       record.StoredBytes = bytes;
-      record.Payload = std::move(payload);
+      record.Payload = MakePayload(payload);
       if (Frames.insert(std::move(record)).second) RamBytes += bytes;
       return true;
     }
   }
-  return WriteToDisk(std::move(record), *payload);
+  return WriteToDisk(std::move(record), payload);
 }
 
-bool VideoDecoderStorageCache::WriteToDisk(CachedFrame record, const std::vector<uint8_t>& payload) {
+bool VideoDecoderStorageCache::WriteToDisk(CachedFrame record, std::span<const uint8_t> payload) {
   const uint64_t bytes = payload.size();
   if (Policy.AtDiskBudget == DiskBudgetAction::Stop) {
     if (DiskBytes >= Policy.DiskBudget) HasSpace = false;
@@ -540,11 +543,37 @@ bool VideoDecoderStorageCache::ReadPayload(FrameSet::const_iterator record) {
   return true;
 }
 
+std::shared_ptr<std::vector<uint8_t>> VideoDecoderStorageCache::MakePayload(std::span<const uint8_t> bytes) {
+  const auto spare = std::find_if(SparePayloads.rbegin(), SparePayloads.rend(),
+                                  [&](const auto& buffer) { return buffer->capacity() >= bytes.size(); });
+  if (spare == SparePayloads.rend()) return std::make_shared<std::vector<uint8_t>>(bytes.begin(), bytes.end());
+  std::shared_ptr<std::vector<uint8_t>> buffer = std::move(*spare);
+  SparePayloads.erase(std::next(spare).base());
+  SpareBytes -= buffer->capacity();
+  buffer->assign(bytes.begin(), bytes.end());  // within its capacity: no allocation
+  return buffer;
+}
+
+void VideoDecoderStorageCache::RecyclePayload(std::shared_ptr<std::vector<uint8_t>> buffer) {
+  // Only a buffer no record or reader still holds, and only as much as the RAM budget leaves
+  // unused, so that frames in memory and spare buffers together stay within the budget.
+  if (!buffer || buffer.use_count() != 1) return;
+  const uint64_t bytes = buffer->capacity();
+  if (RamBytes + SpareBytes + bytes > Policy.RamBudget) return;
+  SpareBytes += bytes;
+  SparePayloads.push_back(std::move(buffer));
+}
+
 void VideoDecoderStorageCache::Drop(FrameSet::const_iterator record) {
   if (!Policy.IsDefault()) {
     if (record->Payload) {
       RamBytes -= record->StoredBytes;
-    } else if (record->StoredBytes != 0) {
+      std::shared_ptr<std::vector<uint8_t>> payload = record->Payload;
+      Erase(record);
+      RecyclePayload(std::move(payload));
+      return;
+    }
+    if (record->StoredBytes != 0) {
       DiskBytes -= record->StoredBytes;
       // Only a regular file this cache wrote: a folder or a link put in its place stays.
       WIN32_FILE_ATTRIBUTE_DATA attributes{};

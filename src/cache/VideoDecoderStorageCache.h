@@ -56,6 +56,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -133,12 +134,15 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
   uint64_t DiskBytes = 0;
   uint64_t PeakDiskBytes = 0;
   uint64_t RamBytes = 0;
+  // Capacity of the spare buffers kept for the next frames in memory; RamBytes + SpareBytes
+  // stays within the RAM budget.
+  uint64_t SpareBytes = 0;
 
  private:
   bool AddWithPolicy(ComPtr<ID3D11Texture2D>& texture, int64_t time, int64_t duration, bool flag);
   bool AcceptFrameTexture(const D3D11_TEXTURE2D_DESC& desc);
-  bool Keep(CachedFrame record, std::shared_ptr<const std::vector<uint8_t>> payload);
-  bool WriteToDisk(CachedFrame record, const std::vector<uint8_t>& payload);
+  bool Keep(CachedFrame record, std::span<const uint8_t> payload);
+  bool WriteToDisk(CachedFrame record, std::span<const uint8_t> payload);
   bool MakeDiskRoom(uint64_t bytes, int64_t time);
   FrameSet::const_iterator Farthest(bool inMemory) const;
   // ReadBuffer of ReadSize bytes, fixed at the first load; false when it cannot be allocated.
@@ -146,6 +150,10 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
   bool ReadPayload(FrameSet::const_iterator record);
   // Removes a record; under a non-default policy also its bytes, and its file from the disk.
   void Drop(FrameSet::const_iterator record);
+  // A buffer holding `bytes` for a frame kept in memory: a spare one when one is large enough.
+  std::shared_ptr<std::vector<uint8_t>> MakePayload(std::span<const uint8_t> bytes);
+  // Keeps the buffer of a frame that left memory for the next one, within the RAM budget.
+  void RecyclePayload(std::shared_ptr<std::vector<uint8_t>> buffer);
 
   void PrepareFolder(const Platform::String& folderPath);
   bool HasWholeFile(FrameSet::const_iterator record);
@@ -157,6 +165,10 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
   FrameCodec Codec;
   bool FolderReady = false;  // HasSpace as construction decided it
   std::vector<uint8_t> EncodedBuffer;  // a payload read from its file
+  // Buffers of frames that left memory, reused for the next ones. A fresh frame-sized
+  // allocation per frame costs page faults, and the heap that thousands of them leave behind
+  // stays resident well above the RAM budget.
+  std::vector<std::shared_ptr<std::vector<uint8_t>>> SparePayloads;
 };
 
 }  // namespace korvane

@@ -110,6 +110,30 @@ TEST_F(CachingPolicyTest, Add_EvictFarthest_KeepsTheNearestWithinBudgetAndDelete
   EXPECT_EQ(Nv12Picture(64, 32, 9), Load(*cache, 9));
 }
 
+TEST_F(CachingPolicyTest, Add_MemoryFull_NearerFramesPushFartherOnesToDiskAndEveryFrameStaysExact) {
+  auto cache = MakeCache(
+      {.DiskBudget = 3 * kSmallFile, .AtDiskBudget = DiskBudgetAction::EvictFarthest, .RamBudget = 2 * kSmallFile});
+  // Each frame is nearer the position than the last: memory keeps the two nearest, and the
+  // buffers of the frames it lets go are the ones the next frames are written into.
+  for (int i = 9; i >= 0; --i) {
+    ASSERT_TRUE(Store(*cache, i)) << "frame " << i;
+    ASSERT_LE(cache->RamBytes + cache->SpareBytes, 2 * kSmallFile) << "spare buffers count against the RAM budget";
+  }
+  EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4}), StoredIndexes(*cache));
+  EXPECT_EQ(2 * kSmallFile, cache->RamBytes);
+  EXPECT_FALSE(fs::exists(FramePath(1)));
+  EXPECT_TRUE(fs::exists(FramePath(2)));
+  for (int i = 0; i <= 4; ++i) EXPECT_EQ(Nv12Picture(64, 32, i), Load(*cache, i)) << "frame " << i;
+
+  // After a clear the freed buffers take new frames; none may still show an old picture.
+  cache->Clear();
+  cache->Position = 20 * kFrame;
+  ASSERT_TRUE(Store(*cache, 20));
+  ASSERT_TRUE(Store(*cache, 21));
+  EXPECT_EQ(Nv12Picture(64, 32, 20), Load(*cache, 20));
+  EXPECT_EQ(Nv12Picture(64, 32, 21), Load(*cache, 21));
+}
+
 struct RoundTripCase {
   const char* name;
   CachingPolicy policy;
