@@ -626,6 +626,10 @@ class FrameIterator {
 // then no more. For fast stepping back on long HD videos, e.g.
 //   video.SetCachingPolicy({.diskBudgetBytes = 2ull << 30, .atBudget = CachingPolicy::AtBudget::EvictFarthest,
 //                           .ramBudgetBytes = 256ull << 20, .compression = CachingPolicy::Compression::Zstd});
+// Stepping back decodes each stretch once only while the two budgets together hold a whole GOP
+// of frames (a 1080p NV12 frame is about 3 MiB raw, so 250 frames need about 750 MiB; zstd
+// shrinks camera-like frames several times but adds its time to every frame stored). With less,
+// the frames nearest the position stay and the farthest part of the GOP is decoded again.
 struct CachingPolicy {
   enum class AtBudget : int32_t { Stop = 0, EvictFarthest = 1 };
   enum class Compression : int32_t { None = 0, Zstd = 1 };
