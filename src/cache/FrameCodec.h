@@ -34,6 +34,8 @@ class FrameCodec {
   // state, when the payload does not decode to exactly that many bytes or fails its checksum.
   // Never reads or writes outside the two buffers.
   bool Decode(const uint8_t* payload, size_t payloadSize, uint8_t* out, size_t size);
+  // Whether payloads are the frame's bytes as they are.
+  bool IsRaw() const { return compression_ == FrameCompression::None; }
   // The file name suffix of a frame file in this encoding.
   const char* FileSuffix() const { return compression_ == FrameCompression::Zstd ? ".zst" : ".tmp"; }
 

@@ -524,15 +524,25 @@ bool VideoDecoderStorageCache::ReadPayload(FrameSet::const_iterator record) {
       Drop(record);
       return false;
     }
-    EncodedBuffer.resize(record->StoredBytes);
-    const size_t count = std::fread(EncodedBuffer.data(), 1, EncodedBuffer.size(), file.Get());
+    // A raw file is the frame itself: it is read straight into the frame buffer, sparing a
+    // frame-sized copy and a second frame-sized buffer.
+    const bool raw = Codec.IsRaw();
+    if (raw && record->StoredBytes != ReadSize) {
+      Diagnose("Couldn't load a file: size=" + Number(static_cast<int64_t>(record->StoredBytes)));
+      Drop(record);
+      return false;
+    }
+    if (!raw) EncodedBuffer.resize(record->StoredBytes);
+    uint8_t* const into = raw ? ReadBuffer.get() : EncodedBuffer.data();
+    const size_t count = std::fread(into, 1, record->StoredBytes, file.Get());
     const int indicator = std::ferror(file.Get());
     file.Close("Couldn't close a file");
-    if (count != EncodedBuffer.size()) {
+    if (count != record->StoredBytes) {
       Diagnose(FileErrorText("Couldn't read a file", errno, static_cast<int64_t>(count), indicator));
       Drop(record);
       return false;
     }
+    if (raw) return true;
     payload = &EncodedBuffer;
   }
   if (!Codec.Decode(payload->data(), payload->size(), ReadBuffer.get(), ReadSize)) {

@@ -164,7 +164,7 @@ class VideoDecoderStorageCache final : public VideoDecoderCacheBase {
 
   FrameCodec Codec;
   bool FolderReady = false;  // HasSpace as construction decided it
-  std::vector<uint8_t> EncodedBuffer;  // a payload read from its file
+  std::vector<uint8_t> EncodedBuffer;  // a compressed payload read from its file
   // Buffers of frames that left memory, reused for the next ones. A fresh frame-sized
   // allocation per frame costs page faults, and the heap that thousands of them leave behind
   // stays resident well above the RAM budget.
