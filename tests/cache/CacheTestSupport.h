@@ -98,16 +98,6 @@ inline std::vector<uint8_t> ReadPicture(const TestDevice& d, ID3D11Texture2D* te
   return korvane::test::ReadTexture(d.device.Get(), texture).Packed();
 }
 
-// A sample holding `texture` in a DXGI buffer, as the source reader delivers frames.
-inline ComPtr<IMFSample> MakeSample(ID3D11Texture2D* texture) {
-  ComPtr<IMFMediaBuffer> buffer;
-  EXPECT_EQ(S_OK, MFCreateDXGISurfaceBuffer(uuidof<ID3D11Texture2D>(), texture, 0, FALSE, &buffer));
-  ComPtr<IMFSample> sample;
-  EXPECT_EQ(S_OK, MFCreateSample(&sample));
-  EXPECT_EQ(S_OK, sample->AddBuffer(buffer.Get()));
-  return sample;
-}
-
 // Makes GetDiskFreeSpaceExW report `freeBytes` for the object's life.
 class ScopedFreeSpace {
  public:

@@ -32,10 +32,16 @@ class VideoDecoderCacheManagerTest : public ::testing::Test {
   void MakeManager() {
     manager_ = std::make_shared<VideoDecoderCacheManager>(d_.device, d_.context, Platform::String(folder_));
   }
-  // A decoded sample of a width × height frame showing the picture of `seed`.
+  // A sample of a width × height frame showing the picture of `seed`, in a DXGI buffer as the
+  // source reader delivers frames.
   ComPtr<IMFSample> Sample(int seed) {
     ComPtr<ID3D11Texture2D> texture = MakeFrameTexture(d_, width_, height_, seed);
-    return MakeSample(texture.Get());
+    ComPtr<IMFMediaBuffer> buffer;
+    EXPECT_EQ(S_OK, MFCreateDXGISurfaceBuffer(uuidof<ID3D11Texture2D>(), texture.Get(), 0, FALSE, &buffer));
+    ComPtr<IMFSample> sample;
+    EXPECT_EQ(S_OK, MFCreateSample(&sample));
+    EXPECT_EQ(S_OK, sample->AddBuffer(buffer.Get()));
+    return sample;
   }
   bool AddFrame(int64_t time, int64_t duration = 333'333, int seed = 1) {
     ComPtr<IMFSample> sample = Sample(seed);

@@ -128,34 +128,24 @@ TEST_F(StorageCacheTest, LoadFrame_NoRecordOrFileDeleted_ReturnsFalseAndDropsRec
   EXPECT_EQ(-1, cache->GetCursorTime()) << "the cursor frame was dropped";
 }
 
-TEST_F(StorageCacheTest, LoadFrame_ShortFiles_DroppedWithoutStaleBytes) {
+// A frame file of any other length than the frame's is not this frame's file: it is dropped, and
+// not even its first bytes are shown.
+TEST_F(StorageCacheTest, LoadFrame_FileShorterOrLongerThanFrame_DroppedWithoutStaleBytes) {
   auto cache = MakeCache(folder_);
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(Store(*cache, i * 1'000'000, 128, 64, i));
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(Store(*cache, i * 1'000'000, 130, 64, i));
   fs::resize_file(FramePath(0), 100);  // the first file loaded is short
-  EXPECT_EQ(nullptr, Load(*cache, 0, 128, 64).Get());
-  ComPtr<ID3D11Texture2D> loaded = Load(*cache, 1'000'000, 128, 64);
+  EXPECT_EQ(nullptr, Load(*cache, 0, 130, 64).Get());
+  ComPtr<ID3D11Texture2D> loaded = Load(*cache, 1'000'000, 130, 64);
   ASSERT_NE(nullptr, loaded.Get()) << "one short file must not spoil later loads";
-  EXPECT_EQ(Nv12Picture(128, 64, 1), ReadPicture(d_, loaded.Get()));
+  EXPECT_EQ(Nv12Picture(130, 64, 1), ReadPicture(d_, loaded.Get()));
   // One byte short after a full load: the read buffer still holds frame 1's last byte.
   fs::resize_file(FramePath(2'000'000), fs::file_size(FramePath(2'000'000)) - 1);
-  EXPECT_EQ(nullptr, Load(*cache, 2'000'000, 128, 64).Get());
-  EXPECT_FALSE(cache->Contains(0));
-  EXPECT_FALSE(cache->Contains(2'000'000));
-}
-
-TEST_F(StorageCacheTest, LoadFrame_FileLongerThanFrame_Dropped) {
-  // A frame file followed by more bytes is not this frame's file (here: frame 2's, grown), so not
-  // even its first bytes are shown.
-  auto cache = MakeCache(folder_);
-  ASSERT_TRUE(Store(*cache, 0, 130, 64, 1));
-  ASSERT_TRUE(Store(*cache, 1'000'000, 130, 64, 2));
-  fs::copy_file(FramePath(1'000'000), FramePath(0), fs::copy_options::overwrite_existing);
-  std::ofstream(FramePath(0), std::ios::binary | std::ios::app) << std::string(100, '\xAB');
-  EXPECT_EQ(nullptr, Load(*cache, 0, 130, 64).Get());
-  EXPECT_FALSE(cache->Contains(0));
-  ComPtr<ID3D11Texture2D> loaded = Load(*cache, 1'000'000, 130, 64);
-  ASSERT_NE(nullptr, loaded.Get());
-  EXPECT_EQ(Nv12Picture(130, 64, 2), ReadPicture(d_, loaded.Get()));
+  EXPECT_EQ(nullptr, Load(*cache, 2'000'000, 130, 64).Get());
+  // Frame 1's file, grown, in place of frame 3's.
+  fs::copy_file(FramePath(1'000'000), FramePath(3'000'000), fs::copy_options::overwrite_existing);
+  std::ofstream(FramePath(3'000'000), std::ios::binary | std::ios::app) << std::string(100, '\xAB');
+  EXPECT_EQ(nullptr, Load(*cache, 3'000'000, 130, 64).Get());
+  for (int64_t dropped : {0, 2'000'000, 3'000'000}) EXPECT_FALSE(cache->Contains(dropped)) << dropped;
 }
 
 TEST_F(StorageCacheTest, Add_FilesCannotBeCreated_NeverThrowsAndDropsRecord) {
@@ -181,42 +171,31 @@ TEST_F(StorageCacheTest, ClearAndDestroy_FilesStayOnDisk) {
   EXPECT_EQ((std::vector<std::string>{"0_333333_0.tmp", "precache.data"}), ListFolder(folder_));
 }
 
-using PathCase = std::tuple<std::string, bool>;
+struct PathCase {
+  const char* name;
+  std::string path;
+  bool ownable;
+};
 
-// A test name spelling out a path: "/tmp/.." is SlashtmpSlashDotDot, "" is Empty.
-std::string PathName(const std::string& path) {
-  if (path.empty()) return "Empty";
-  std::string name;
-  for (char c : path) {
-    if (c == '/') {
-      name += "Slash";
-    } else if (c == '.') {
-      name += "Dot";
-    } else if (c == '\0') {
-      name += "Nul";
-    } else {
-      name += c;
-    }
-  }
-  return name;
-}
+void PrintTo(const PathCase& c, std::ostream* out) { *out << c.name; }
+
 class FolderPathTest : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(FolderPathTest, IsOwnableFolderPath_JudgesText) {
-  const auto& [path, ownable] = GetParam();
-  EXPECT_EQ(ownable, VideoDecoderStorageCache::IsOwnableFolderPath(Platform::String(path))) << '"' << path << '"';
+  EXPECT_EQ(GetParam().ownable, VideoDecoderStorageCache::IsOwnableFolderPath(Platform::String(GetParam().path)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, FolderPathTest,
-                         ::testing::Values(PathCase{"", false}, PathCase{"/", false}, PathCase{"//", false},
-                                           PathCase{"/./", false}, PathCase{"/tmp/..", false}, PathCase{"/..", false},
-                                           PathCase{".", false}, PathCase{"a/..", false}, PathCase{"../..", false},
-                                           PathCase{std::string("/tmp/x\0y", 8), false}, PathCase{"/tmp/c", true},
-                                           PathCase{"/tmp/c/", true}, PathCase{"c", true}, PathCase{"../c", true},
-                                           PathCase{"/a/../b", true}),
-                         [](const auto& info) {
-                           return PathName(std::get<0>(info.param)) + (std::get<1>(info.param) ? "_Ownable" : "_Refused");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Paths, FolderPathTest,
+    ::testing::Values(PathCase{"Empty", "", false}, PathCase{"Root", "/", false}, PathCase{"DoubleSlash", "//", false},
+                      PathCase{"RootDot", "/./", false}, PathCase{"UpFromTmp", "/tmp/..", false},
+                      PathCase{"UpFromRoot", "/..", false}, PathCase{"Dot", ".", false},
+                      PathCase{"UpFromRelative", "a/..", false}, PathCase{"UpTwice", "../..", false},
+                      PathCase{"EmbeddedNul", std::string("/tmp/x\0y", 8), false},
+                      PathCase{"Absolute", "/tmp/c", true}, PathCase{"TrailingSlash", "/tmp/c/", true},
+                      PathCase{"Relative", "c", true}, PathCase{"UpThenDown", "../c", true},
+                      PathCase{"DownUpDown", "/a/../b", true}),
+    [](const auto& info) { return std::string(info.param.name) + (info.param.ownable ? "_Ownable" : "_Refused"); });
 
 class RefusedFolderTest : public StorageCacheTest, public ::testing::WithParamInterface<std::string> {};
 
@@ -231,7 +210,7 @@ TEST_P(RefusedFolderTest, Construct_RootOrEmptyPath_TouchesNothingAndNeverWrites
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, RefusedFolderTest, ::testing::Values(std::string(""), std::string("/")),
-                         [](const auto& info) { return PathName(info.param); });
+                         [](const auto& info) { return std::string(info.param.empty() ? "Empty" : "Root"); });
 
 }  // namespace
 }  // namespace korvane::cache::test

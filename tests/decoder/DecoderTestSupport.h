@@ -42,16 +42,12 @@ class VideoDecoderTestAccess {
   static std::shared_ptr<VideoDecoderCacheManager> CacheManager(VideoDecoder& d) {
     return Locked(d, [](VideoDecoder& x) { return x.CacheManager; });
   }
-  static uint32_t Width(VideoDecoder& d) { return d.Width.load(); }
-  static uint32_t Height(VideoDecoder& d) { return d.Height.load(); }
   static std::pair<uint32_t, uint32_t> PixelAspect(VideoDecoder& d) {
     return {d.PixelAspectNumerator.load(), d.PixelAspectDenominator.load()};
   }
   static std::pair<uint32_t, uint32_t> FrameRate(VideoDecoder& d) {
     return {d.FrameRateNumerator.load(), d.FrameRateDenominator.load()};
   }
-  static int64_t ScanStep(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.Scan.ScanStep; }); }
-  static int64_t ScanBurst(VideoDecoder& d) { return Locked(d, [](VideoDecoder& x) { return x.Scan.ScanBurst; }); }
   static HRESULT SeekAndRead(VideoDecoder& d, int64_t position, OnSeekFailure onFailure) {
     return Locked(d, [&](VideoDecoder& x) { return x.Driver.SeekAndRead(position, onFailure, Clamping::None); });
   }
@@ -81,7 +77,7 @@ class RecordingListener final : public IVideoDecoderListener {
   void OnInitializationProgressChanged(double progress) override {
     char text[32];
     std::snprintf(text, sizeof text, "progress %.4g", progress);
-    Add(text, progress);
+    Add(text);
   }
   void OnDecoderInitialized() override { Add("initialized"); }
   void OnPositionHasChanged(int64_t position) override { Add("position " + std::to_string(position)); }
@@ -92,8 +88,7 @@ class RecordingListener final : public IVideoDecoderListener {
   void OnError(int32_t code) override { Add("error " + std::to_string(code)); }
 
   std::vector<std::string> Events() const { return Locked([&] { return events_; }); }
-  std::vector<double> Progress() const { return Locked([&] { return progress_; }); }
-  void Clear() { Locked([&] { events_.clear(), progress_.clear(); }); }
+  void Clear() { Locked([&] { events_.clear(); }); }
   size_t Count(const std::string& line) const { return Locked([&] { return CountLocked(line); }); }
   bool WaitFor(const std::string& line) { return WaitForCount(line, 1); }
   bool WaitForCount(const std::string& line, size_t count) {
@@ -128,11 +123,10 @@ class RecordingListener final : public IVideoDecoderListener {
   size_t CountLocked(const std::string& line) const {
     return static_cast<size_t>(std::count_if(events_.begin(), events_.end(), [&](const auto& e) { return Matches(e, line); }));
   }
-  void Add(std::string line, std::optional<double> progress = std::nullopt) {
+  void Add(std::string line) {
     std::unique_lock<std::mutex> lock(mutex_);
     const bool hold = hold_ && Matches(line, *hold_);
     events_.push_back(std::move(line));
-    if (progress) progress_.push_back(*progress);
     holding_ = holding_ || hold;
     changed_.notify_all();
     if (hold) changed_.wait_for(lock, kWaitBound, [this] { return !hold_; });
@@ -142,7 +136,6 @@ class RecordingListener final : public IVideoDecoderListener {
   std::condition_variable changed_;
   // -- guarded by mutex_
   std::vector<std::string> events_;
-  std::vector<double> progress_;
   std::optional<std::string> hold_;
   bool holding_ = false;
 };
@@ -200,6 +193,12 @@ inline mf::ScriptedSource ScriptedVideo(int count, int64_t frameDuration = 400'0
   return script;
 }
 
+inline ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> FileStream(const std::string& path) {
+  ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream;
+  EXPECT_EQ(S_OK, CreateRandomAccessStreamOnFile(path.c_str(), FileAccessMode_Read, IID_PPV_ARGS(&stream)));
+  return stream;
+}
+
 // The device, the toolkit graphics device, a cache folder and a decoder with a recording
 // listener. Free disk space is pinned to 2 GiB so that the storage cache's decision does not
 // depend on the machine.
@@ -222,11 +221,6 @@ class DecoderFixture : public ::testing::Test {
   ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> Scripted(const mf::ScriptedSource& script) {
     ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream;
     EXPECT_EQ(S_OK, CreateScriptedStream(std::make_shared<mf::ScriptedSource>(script), log_, &stream));
-    return stream;
-  }
-  ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> FileStream(const std::string& path) {
-    ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream;
-    EXPECT_EQ(S_OK, CreateRandomAccessStreamOnFile(path.c_str(), FileAccessMode_Read, IID_PPV_ARGS(&stream)));
     return stream;
   }
   bool Load(ABI::Windows::Storage::Streams::IRandomAccessStream* stream) {
@@ -253,6 +247,11 @@ class DecoderFixture : public ::testing::Test {
     return completed;
   }
   std::vector<std::string> LogLines() const { return log_->Lines(); }
+  // The first byte of the frame texture at `relative` (a scripted frame's value); -1 for none.
+  int FirstByteAt(int64_t relative) {
+    ComPtr<ID3D11Texture2D> frame = decoder_->GetFrame(relative);
+    return frame ? ReadTexture(device_.Get(), frame.Get()).bytes.at(0) : -1;
+  }
 
   ComPtr<ID3D11Device> device_;
   ComPtr<Brindle::Tamsel::SceneGraph::IGraphicsDevice> graphics_;

@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NeedCase{"NoFrameDuration", kMinute, 0, 1, true, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-class ScanPlanNext : public ::testing::Test {
+class ScanPlanMinute : public ::testing::Test {
  protected:
   // A minute at 25 fps from 0: points every 3.6 s, bursts of 2 frames.
   void SetUp() override { plan_.Plan(0, kMinute, kFrame, 0); }
@@ -93,7 +93,7 @@ class ScanPlanNext : public ::testing::Test {
   ScanPlan plan_;
 };
 
-TEST_F(ScanPlanNext, Next_FirstPointAtTheReader_ReadsItsBurstThenJumps) {
+TEST_F(ScanPlanMinute, Next_FirstPointAtTheReader_ReadsItsBurstThenJumps) {
   EXPECT_FALSE(Next(0).jump) << "point 0 lies where the reader is";
   EXPECT_EQ(std::make_tuple(int64_t{36'000'000}, int64_t{2}, int64_t{0}, int64_t{0}, 2 * kFrame), Numbers(plan_));
   EXPECT_FALSE(Next(kFrame).jump) << "inside the burst";
@@ -103,7 +103,7 @@ TEST_F(ScanPlanNext, Next_FirstPointAtTheReader_ReadsItsBurstThenJumps) {
   EXPECT_EQ(1, plan_.ScanIndex);
 }
 
-TEST_F(ScanPlanNext, Next_PointWithinHalfABurst_ReadsOn) {
+TEST_F(ScanPlanMinute, Next_PointWithinHalfABurst_ReadsOn) {
   plan_.ScanBurst = 10;  // half a burst: 5 frames
   ASSERT_FALSE(Next(0).jump);
   plan_.ScanTarget = 0;
@@ -112,7 +112,7 @@ TEST_F(ScanPlanNext, Next_PointWithinHalfABurst_ReadsOn) {
   EXPECT_EQ(5 * kFrame, plan_.ScanPoint);
 }
 
-TEST_F(ScanPlanNext, Next_CachedBurst_IsSkippedToTheNextPoint) {
+TEST_F(ScanPlanMinute, Next_CachedBurst_IsSkippedToTheNextPoint) {
   ASSERT_FALSE(Next(0).jump);
   // Point 1 (3.6 s) has its burst cached; point 2 (7.2 s) has not.
   auto firstPointCached = [](int64_t p) { return p == 36'000'000 ? 36'000'000 + 2 * kFrame : p; };
@@ -123,40 +123,31 @@ TEST_F(ScanPlanNext, Next_CachedBurst_IsSkippedToTheNextPoint) {
   EXPECT_EQ(72'000'000, move.target);
 }
 
-TEST_F(ScanPlanNext, Next_EveryBurstCached_ReadsOnAtTheLastPoint) {
+TEST_F(ScanPlanMinute, Next_EveryBurstCached_ReadsOnAtTheLastPoint) {
   ASSERT_FALSE(Next(0).jump);
   EXPECT_FALSE(Next(2 * kFrame, [](int64_t p) { return p + 2 * kFrame; }).jump);
   EXPECT_EQ(kMinute, plan_.ScanPoint) << "the last point is clamped to the end";
 }
 
-TEST_F(ScanPlanNext, Next_ReaderPastTheEndOrNoFrameDuration_ReadsOn) {
+TEST_F(ScanPlanMinute, Next_ReaderPastTheEndOrNoFrameDuration_ReadsOn) {
   EXPECT_FALSE(Next(kMinute).jump);
   EXPECT_FALSE(plan_.Next(2 * kFrame, 0, kMinute, 0, NothingCached).jump);
   EXPECT_EQ(-1, plan_.ScanIndex) << "no point was taken";
 }
 
-TEST(ScanPlanLanded, Landed_AtOrBeforeWhereTheReaderWas_DoublesTheStepAndRetriesThePoint) {
-  ScanPlan plan;
-  plan.Plan(0, kMinute, kFrame, 0);
-  plan.ScanIndex = 3;
-  plan.Landed(10'000'000, 12'000'000, kFrame, kMinute);
+TEST_F(ScanPlanMinute, Landed_AtOrBeforeWhereTheReaderWas_DoublesTheStepAndRetriesThePoint) {
+  plan_.ScanIndex = 3;
+  plan_.Landed(10'000'000, 12'000'000, kFrame, kMinute);
   EXPECT_EQ(std::make_tuple(int64_t{72'000'000}, int64_t{2}, int64_t{2}, int64_t{10'000'000}, 10'000'000 + 2 * kFrame),
-            Numbers(plan));
+            Numbers(plan_));
 }
 
-TEST(ScanPlanLanded, Landed_AfterWhereTheReaderWas_KeepsTheStep) {
-  ScanPlan plan;
-  plan.Plan(0, kMinute, kFrame, 0);
-  plan.Landed(20'000'000, 12'000'000, kFrame, kMinute);
-  EXPECT_EQ(36'000'000, plan.ScanStep);
-  EXPECT_EQ(20'000'000 + 2 * kFrame, plan.ScanTarget);
-}
-
-TEST(ScanPlanLanded, Landed_BurstEndingWithinASecondOfTheEnd_ReadsToTheEnd) {
-  ScanPlan plan;
-  plan.Plan(0, kMinute, kFrame, 0);
-  plan.Landed(kMinute - 10'000'000, 0, kFrame, kMinute);
-  EXPECT_EQ(kMinute, plan.ScanTarget);
+TEST_F(ScanPlanMinute, Landed_AfterWhereTheReaderWasOrNearTheEnd_KeepsTheStep) {
+  plan_.Landed(20'000'000, 12'000'000, kFrame, kMinute);
+  EXPECT_EQ(36'000'000, plan_.ScanStep);
+  EXPECT_EQ(20'000'000 + 2 * kFrame, plan_.ScanTarget);
+  plan_.Landed(kMinute - 10'000'000, 0, kFrame, kMinute);
+  EXPECT_EQ(kMinute, plan_.ScanTarget) << "a burst ending within a second of the end reads to the end";
 }
 
 TEST(ScanPlanLanded, Landed_AfterSkipToEnd_LeavesThePlan) {

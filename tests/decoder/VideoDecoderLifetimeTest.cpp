@@ -1,10 +1,10 @@
 // Closing, reopening and destroying a decoder while the reader is still busy with it.
 #include "DecoderTestSupport.h"
 
+#include "cache/CacheTestSupport.h"
 #include "platform/mf/Mferror.h"
 #include "support/TestMedia.h"
 
-#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <future>
@@ -57,14 +57,6 @@ class VideoDecoderLifetime : public DecoderFixture {
     decoder_->Initialize(Platform::String(cache_.Path()));
     ASSERT_TRUE(listener_->WaitForCount("error 0", stopsSoFar + 1));
   }
-  std::vector<std::string> SortedFolderFiles() {
-    std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(cache_.Path())) {
-      files.push_back(entry.path().filename().string());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-  }
 
   std::shared_ptr<ReadGate> gate_ = std::make_shared<ReadGate>();
   std::shared_ptr<std::atomic<bool>> failReads_ = std::make_shared<std::atomic<bool>>(false);
@@ -115,6 +107,8 @@ TEST_F(VideoDecoderLifetime, Close_ReaderErrorArrivesAsCloseBegins_Returns) {
 TEST_F(VideoDecoderLifetime, Reopen_StreamCannotBeOpened_RequestsRefusedAndCloseBalancesEveryStart) {
   while (SUCCEEDED(MFShutdown())) {
   }
+  // Each Load starts the media platform once more (the second replaces the first reader).
+  ASSERT_TRUE(Load(Scripted(ScriptedVideo(10)).Get()));
   Open(ScriptedVideo(10));
   const int64_t duration = decoder_->GetDuration();
   decoder_->Close();
@@ -148,7 +142,7 @@ TEST_F(VideoDecoderLifetime, Initialize_AfterCloseDuringTheScan_OldFramesStayOut
   // The video is opened again: the new cache manager wipes the folder, and the old one must not
   // write its memory frames into it afterwards.
   OpenUntilTheScanStopsAfterFrameTwo(1);
-  EXPECT_EQ((std::vector<std::string>{"0_400000_0.tmp", "precache.data"}), SortedFolderFiles())
+  EXPECT_EQ((std::vector<std::string>{"0_400000_0.tmp", "precache.data"}), cache::test::ListFolder(cache_.Path()))
       << "only what the new scan stored, none of the old memory frames 1 and 2";
 }
 
@@ -180,7 +174,7 @@ TEST_F(VideoDecoderLifetime, Retire_WhileARequestStillHoldsTheDecoder_NothingWri
   decoder_->Retire();
   decoder_.reset();
   EXPECT_EQ((std::vector<std::string>{"0_400000_0.tmp", "400000_400000_0.tmp", "800000_400000_0.tmp", "precache.data"}),
-            SortedFolderFiles())
+            cache::test::ListFolder(cache_.Path()))
       << "the memory frames 1 and 2 are on disk once Retire has returned";
   for (const auto& entry : std::filesystem::directory_iterator(cache_.Path())) std::filesystem::remove(entry.path());
   EXPECT_FALSE(request->Load(listener_, Scripted(ScriptedVideo(3)).Get(), MFVideoFormat_NV12, graphics_.Get()));

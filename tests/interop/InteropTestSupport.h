@@ -6,6 +6,7 @@
 #include "interop/VideoDecoderInterop.h"
 #include "interop/VideoDecoderIterator.h"
 #include "platform/winrt/Callback.h"
+#include "support/TestMedia.h"
 
 #include <gtest/gtest.h>
 
@@ -158,19 +159,6 @@ class Counter {
   size_t count_ = 0;  // guarded by mutex_
 };
 
-// A scripted video whose frame i lasts durations[i] (times accumulate from 0) and shows luma i.
-inline mf::ScriptedSource ScriptedVideoWithDurations(const std::vector<int64_t>& durations) {
-  mf::ScriptedSource script = ScriptedVideo(static_cast<int>(durations.size()));
-  int64_t time = 0;
-  for (size_t i = 0; i < durations.size(); ++i) {
-    script.frames[i].time = time;
-    script.frames[i].duration = durations[i];
-    time += durations[i];
-  }
-  script.info.duration = time;
-  return script;
-}
-
 // An iterator's toolkit interface.
 inline ComPtr<IVideoDecoder> AsSource(IVideoDecoderIterator* iterator) {
   ComPtr<IVideoDecoder> source;
@@ -259,6 +247,16 @@ class InteropFixture : public ::testing::Test {
     int64_t handed = 0;
     EXPECT_EQ(S_OK, interop_->GetFrameTexture(time, &handed));
     return ScriptedValue(TakeTexture(handed).Get());
+  }
+  // The index a generated video's frame at `time` carries, or -1 for no texture.
+  int FrameIndexAt(int64_t time) {
+    int64_t handed = 0;
+    EXPECT_EQ(S_OK, interop_->GetFrameTexture(time, &handed));
+    const ComPtr<ID3D11Texture2D> texture = TakeTexture(handed);
+    if (!texture) return -1;
+    const TextureBytes copy = ReadTexture(device_.Get(), texture.Get());
+    return ReadFrameIndexNv12(copy.bytes.data(), copy.rowPitch, static_cast<int>(copy.desc.Width),
+                              static_cast<int>(copy.desc.Height));
   }
   ComPtr<IVideoDecoderIterator> CreateIterator() {
     ComPtr<IVideoDecoderIterator> iterator;

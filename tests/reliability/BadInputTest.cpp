@@ -16,7 +16,6 @@
 #include <functional>
 #include <iterator>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -60,14 +59,6 @@ std::vector<ReferenceFrame> Reachable(const std::string& path, const VideoSpec& 
   return frames;
 }
 
-// The last `count` of `items`, for failure messages.
-template <class T>
-std::string Tail(const std::vector<T>& items, size_t count = 12) {
-  std::ostringstream text;
-  for (size_t i = items.size() > count ? items.size() - count : 0; i < items.size(); ++i) text << items[i] << ", ";
-  return text.str();
-}
-
 // Every entry under `root` (links not followed) with its kind and content, except what lies
 // inside `owned` when that is a real folder: the part of the disk a row must leave alone.
 std::map<std::string, std::string> Untouchable(const fs::path& root, const fs::path& owned) {
@@ -101,11 +92,6 @@ class BadInputFixture : public InteropFixture {
   fs::path cachePath_ = sandbox_.Root() / "cache";
   const TempFolder media_{"korvane-bad-input-files"};
 
-  ComPtr<IRandomAccessStream> FileStream(const std::string& path) {
-    ComPtr<IRandomAccessStream> stream;
-    EXPECT_EQ(S_OK, CreateRandomAccessStreamOnFile(path.c_str(), FileAccessMode_Read, IID_PPV_ARGS(&stream)));
-    return stream;
-  }
   // The frame files in the cache folder, by their (relative) times, read from their names.
   std::map<int64_t, fs::path> FrameFiles() const {
     std::map<int64_t, fs::path> files;
@@ -138,17 +124,6 @@ class BadInputFixture : public InteropFixture {
     InteropFixture::TearDown();
   }
 
-  // The index a generated frame's texture carries; -1 for none.
-  int IndexAt(int64_t time) {
-    int64_t handed = 0;
-    EXPECT_EQ(S_OK, interop_->GetFrameTexture(time, &handed));
-    const ComPtr<ID3D11Texture2D> texture = TakeTexture(handed);
-    if (!texture) return -1;
-    const TextureBytes copy = ReadTexture(device_.Get(), texture.Get());
-    return ReadFrameIndexNv12(copy.bytes.data(), copy.rowPitch, static_cast<int>(copy.desc.Width),
-                              static_cast<int>(copy.desc.Height));
-  }
-
   // Asks for each time and checks the frame shown there, then every frame a few apart.
   void VisitFrames(const std::vector<ReferenceFrame>& frames, std::vector<int64_t> times) {
     // Asking for the frame shown already changes nothing and raises nothing: the first frame last.
@@ -162,8 +137,8 @@ class BadInputFixture : public InteropFixture {
       const size_t mark = log_.Size();
       ASSERT_EQ(S_OK, interop_->put_Position(time));
       ASSERT_TRUE(log_.WaitForPositionIn(time, end, mark))
-          << "position " << time << "; events " << Tail(log_.Lines());
-      EXPECT_EQ(frame->frameIndex, IndexAt(time)) << "at " << time;
+          << "position " << time << "; events " << ::testing::PrintToString(log_.Lines());
+      EXPECT_EQ(frame->frameIndex, FrameIndexAt(time)) << "at " << time;
     }
   }
 };
@@ -191,7 +166,7 @@ TEST_P(BadInput, Open_ProblemSeenAndNothingOutsideTheCacheTouched) {
       boolean initialized = true;
       EXPECT_EQ(S_OK, interop_->get_IsInitialized(&initialized));
       EXPECT_FALSE(initialized);
-      EXPECT_EQ(-1, IndexAt(0)) << "no frame";
+      EXPECT_EQ(-1, FrameIndexAt(0)) << "no frame";
       EXPECT_EQ(S_OK, interop_->Close());
       EXPECT_EQ(std::vector<std::string>{"error 0"}, log_.Lines());
       break;
@@ -219,9 +194,9 @@ TEST_P(BadInput, Open_ProblemSeenAndNothingOutsideTheCacheTouched) {
   EXPECT_EQ(before, Untouchable(sandbox_.Root(), cachePath_));
 }
 
-ComPtr<IRandomAccessStream> Plain(BadInputFixture& t) { return t.FileStream(PlainVideo()); }
+ComPtr<IRandomAccessStream> Plain(BadInputFixture&) { return FileStream(PlainVideo()); }
 template <BadMediaKind kind>
-ComPtr<IRandomAccessStream> Bad(BadInputFixture& t) { return t.FileStream(BadMediaFile(kind)); }
+ComPtr<IRandomAccessStream> Bad(BadInputFixture&) { return FileStream(BadMediaFile(kind)); }
 
 void CacheParentIsAFile(BadInputFixture& t) {
   t.sandbox_.WriteFile("file", "a file where a folder should be");
@@ -240,7 +215,7 @@ const Row kRows[] = {
            WriteTestVideo({.width = 160, .height = 120, .frameCount = 120, .gopSize = 15, .indexAtFront = true},
                           t.media_.File("index-at-front.mp4"));
        UINT64 size = 0;
-       ComPtr<IRandomAccessStream> file = t.FileStream(path);
+       ComPtr<IRandomAccessStream> file = FileStream(path);
        file->get_Size(&size);
        return ComPtr<IRandomAccessStream>(MakeRuntimeObject<FailingStream>(file, size / 2));
      }},
