@@ -24,11 +24,6 @@ class ReaderTypeTest : public ::testing::Test {
     EXPECT_EQ(open.hr, S_OK);
     return open;
   }
-  static ComPtr<IMFMediaType> Native(IMFSourceReader* reader) {
-    ComPtr<IMFMediaType> type;
-    EXPECT_EQ(reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &type), S_OK);
-    return type;
-  }
   static ComPtr<IMFMediaType> Current(IMFSourceReader* reader) {
     ComPtr<IMFMediaType> type;
     EXPECT_EQ(reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, &type), S_OK);
@@ -51,7 +46,8 @@ class ReaderTypeTest : public ::testing::Test {
 
 TEST_F(ReaderTypeTest, NativeType_Rotated) {
   OpenReader open = Open(TestVideoKind::Rotated90Mp4);
-  ComPtr<IMFMediaType> native = Native(open.reader.Get());
+  ComPtr<IMFMediaType> native;
+  ASSERT_EQ(open.reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &native), S_OK);
   EXPECT_EQ(Pair(native.Get(), MF_MT_FRAME_SIZE), std::pair(320u, 240u));  // the stored frame
   EXPECT_EQ(Rotation(native.Get()), 90);
   GUID subtype{};
@@ -64,12 +60,6 @@ TEST_F(ReaderTypeTest, NativeType_Rotated) {
   EXPECT_EQ(Pair(Current(open.reader.Get()).Get(), MF_MT_FRAME_SIZE), std::pair(320u, 240u));
   ASSERT_EQ(SetOutput(open.reader.Get(), MFVideoFormat_NV12, 240, 320), S_OK);
   EXPECT_EQ(Pair(Current(open.reader.Get()).Get(), MF_MT_FRAME_SIZE), std::pair(240u, 320u));
-  D3D11_TEXTURE2D_DESC desc{};
-  ComPtr<ID3D11Texture2D> texture = TextureOf(ReadOne(open).sample.Get(), &desc);
-  EXPECT_EQ(std::pair(desc.Width, desc.Height), std::pair(240u, 320u));
-  int turn = -1;
-  EXPECT_EQ(FrameIndexOf(open, texture.Get(), &turn), 0);
-  EXPECT_EQ(turn, 90);
 }
 
 TEST_F(ReaderTypeTest, PresentationDuration_MatchesContainer) {
@@ -157,13 +147,12 @@ class BadInputTest : public ::testing::TestWithParam<BadMediaKind> {
   MfStarted started_;
 };
 
-// Files without video are refused at creation. A cut file may open; then whatever was readable
-// comes out in order, then the end or an error, and it stays so.
+// Files without video, or without their index, are refused at creation. A file cut after its
+// index opens; then whatever was readable comes out in order, then the end or an error, and it
+// stays so.
 TEST_P(BadInputTest, CreateAndRead_FailCleanly) {
   OpenReader open = OpenFile(korvane::test::BadMediaFile(GetParam()));
-  if (GetParam() != BadMediaKind::TruncatedMp4 && GetParam() != BadMediaKind::TruncatedMp4NoIndex) {
-    EXPECT_FALSE(open.reader);
-  }
+  EXPECT_EQ(GetParam() == BadMediaKind::TruncatedMp4, open.reader != nullptr);
   if (!open.reader) {
     EXPECT_EQ(open.hr, MF_E_UNSUPPORTED_BYTESTREAM_TYPE);
     return;
