@@ -1,12 +1,11 @@
 // What the reader says about a file and what it makes of it: native and current media types,
-// stream selection, the presentation duration, scaled and RGB32 output, and files it refuses.
+// stream selection, scaled and RGB32 output, and files it refuses.
 #include "ReaderHarness.h"
 
 #include "support/TestMedia.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -60,21 +59,6 @@ TEST_F(ReaderTypeTest, NativeType_Rotated) {
   EXPECT_EQ(Pair(Current(open.reader.Get()).Get(), MF_MT_FRAME_SIZE), std::pair(320u, 240u));
   ASSERT_EQ(SetOutput(open.reader.Get(), MFVideoFormat_NV12, 240, 320), S_OK);
   EXPECT_EQ(Pair(Current(open.reader.Get()).Get(), MF_MT_FRAME_SIZE), std::pair(240u, 320u));
-}
-
-TEST_F(ReaderTypeTest, PresentationDuration_MatchesContainer) {
-  for (TestVideoKind kind : {TestVideoKind::H264Mp4, TestVideoKind::Mpeg2Ts, TestVideoKind::Vp9Webm}) {
-    SCOPED_TRACE(korvane::test::TestVideoKindName(kind));
-    OpenReader open = Open(kind);
-    PROPVARIANT duration;
-    ASSERT_EQ(open.reader->GetPresentationAttribute(MF_SOURCE_READER_MEDIASOURCE, MF_PD_DURATION, &duration), S_OK);
-    EXPECT_EQ(duration.vt, VT_UI8);
-    const korvane::test::VideoSpec& spec = korvane::test::TestVideoSpec(kind);
-    const int64_t expected = int64_t{10'000'000} * spec.frameCount * spec.frameRate.den / spec.frameRate.num;
-    const int64_t frame = int64_t{10'000'000} * spec.frameRate.den / spec.frameRate.num;
-    EXPECT_LE(std::llabs(static_cast<long long>(duration.uhVal.QuadPart) - expected), frame);
-    PropVariantClear(&duration);
-  }
 }
 
 // The decoder deselects the audio stream and takes "no such stream" for a silent file.
