@@ -127,8 +127,8 @@ enum class BadMediaKind {
   AudioOnly,            // AAC in an m4a, 1 s: a valid file without video
   Text,                 // a few lines of plain text
   Empty,                // zero bytes
-  TruncatedMp4,         // H264Mp4 with its index at the front, cut in the middle of the media data
-  TruncatedMp4NoIndex,  // H264Mp4 with its index at the end, cut in the middle (index lost)
+  TruncatedMp4,         // H264Mp4 with its index at the front, cut at half its length (in the media data)
+  TruncatedMp4NoIndex,  // H264Mp4 with its index at the end, cut at half its length (index lost)
 };
 const std::string& BadMediaFile(BadMediaKind kind);
 // A short readable name ("TruncatedMp4") for test names and messages.
