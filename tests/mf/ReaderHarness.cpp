@@ -8,6 +8,14 @@
 namespace korvane::mf::test {
 
 OpenReader OpenFile(const std::string& path, const GUID& subtype) {
+  ComPtr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream;
+  if (const HRESULT hr = CreateRandomAccessStreamOnFile(path.c_str(), FileAccessMode_Read, IID_PPV_ARGS(&stream));
+      FAILED(hr))
+    return {.hr = hr};
+  return OpenStream(stream.Get(), subtype);
+}
+
+OpenReader OpenStream(ABI::Windows::Storage::Streams::IRandomAccessStream* stream, const GUID& subtype) {
   OpenReader open;
   open.callback = MakeComObject<RecordingCallback>();
   EXPECT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
@@ -20,7 +28,6 @@ OpenReader OpenFile(const std::string& path, const GUID& subtype) {
   EXPECT_EQ(MFCreateDXGIDeviceManager(&token, &manager), S_OK);
   EXPECT_EQ(manager->ResetDevice(open.device.Get(), token), S_OK);
 
-  ComPtr<IUnknown> stream;
   ComPtr<IMFByteStream> byteStream;
   ComPtr<IMFAttributes> attributes;
   EXPECT_EQ(MFCreateAttributes(&attributes, 4), S_OK);
@@ -28,8 +35,7 @@ OpenReader OpenFile(const std::string& path, const GUID& subtype) {
   attributes->SetUINT32(MF_SOURCE_READER_ENABLE_ADVANCED_VIDEO_PROCESSING, 1);
   attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1);
   attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, open.callback.Get());
-  if (FAILED(open.hr = CreateRandomAccessStreamOnFile(path.c_str(), FileAccessMode_Read, IID_PPV_ARGS(&stream))) ||
-      FAILED(open.hr = MFCreateMFByteStreamOnStreamEx(stream.Get(), &byteStream)) ||
+  if (FAILED(open.hr = MFCreateMFByteStreamOnStreamEx(stream, &byteStream)) ||
       FAILED(open.hr = MFCreateSourceReaderFromByteStream(byteStream.Get(), attributes.Get(), &open.reader)))
     return open;
   open.hr = SetOutput(open.reader.Get(), subtype);

@@ -113,10 +113,10 @@ class RecordingCallback final : public ComObject<IMFSourceReaderCallback> {
 
 // A reader opened on a file, on a software device of its own, as the decoder opens one.
 struct OpenReader {
-  ComPtr<ID3D11Device> device;
-  ComPtr<ID3D11DeviceContext> context;
-  ComPtr<RecordingCallback> callback;
-  ComPtr<IMFSourceReader> reader;
+  ComPtr<ID3D11Device> device{};
+  ComPtr<ID3D11DeviceContext> context{};
+  ComPtr<RecordingCallback> callback{};
+  ComPtr<IMFSourceReader> reader{};
   HRESULT hr = E_FAIL;
 };
 
@@ -127,6 +127,9 @@ struct MfStarted {
 };
 
 OpenReader OpenFile(const std::string& path, const GUID& subtype = MFVideoFormat_NV12);
+// As OpenFile, over any random-access stream.
+OpenReader OpenStream(ABI::Windows::Storage::Streams::IRandomAccessStream* stream,
+                      const GUID& subtype = MFVideoFormat_NV12);
 // Issues one read and waits for its completion.
 Completion ReadOne(OpenReader& open);
 // Sets the current type's subtype and (when non-zero) frame size.

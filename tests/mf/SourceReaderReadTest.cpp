@@ -199,21 +199,6 @@ TEST(FieldOddSizeTest, SetCurrentMediaType_OddSizeTurned_EdgesRepeated) {
   }
 }
 
-// Opens a reader as OpenFile does, over any random-access stream.
-OpenReader OpenStream(IRandomAccessStream* stream) {
-  OpenReader open = OpenFile(korvane::test::TestVideo(TestVideoKind::H264Mp4));  // device and callback
-  open.reader.Reset();
-  ComPtr<IMFByteStream> byteStream;
-  ComPtr<IMFAttributes> attributes;
-  EXPECT_EQ(MFCreateAttributes(&attributes, 1), S_OK);
-  attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, open.callback.Get());
-  if (FAILED(open.hr = MFCreateMFByteStreamOnStreamEx(stream, &byteStream)) ||
-      FAILED(open.hr = MFCreateSourceReaderFromByteStream(byteStream.Get(), attributes.Get(), &open.reader)))
-    return open;
-  open.hr = SetOutput(open.reader.Get(), MFVideoFormat_NV12);
-  return open;
-}
-
 // A failing read of the byte stream is not damage: it ends the reading with the stream's own
 // error, which stays.
 TEST(FieldFailureTest, ReadSample_ByteStreamFailsMidway_ItsErrorStays) {

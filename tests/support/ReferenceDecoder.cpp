@@ -89,7 +89,6 @@ VideoInfo ProbeVideo(const std::string& path) {
   const Input input = OpenInput(path);
   const AVStream& stream = *input.stream;
   VideoInfo info;
-  info.codec = avcodec_get_name(stream.codecpar->codec_id);
   info.width = stream.codecpar->width;
   info.height = stream.codecpar->height;
   info.rotationDegrees = ClockwiseRotation(stream);

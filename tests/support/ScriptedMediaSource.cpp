@@ -54,7 +54,7 @@ SourceRead ScriptedMediaSource::ReadNext() {
       (faults.errorNow && faults.errorNow())) {
     failed_ = true;
     read.kind = SourceRead::Kind::kError;
-    read.error = faults.readError;
+    read.error = E_FAIL;
     return read;
   }
   if (next_ >= script_->frames.size()) {
@@ -102,7 +102,7 @@ HRESULT ScriptedMediaSource::Render(const PictureTarget& target) {
 HRESULT ScriptedMediaSource::Seek(int64_t position) {
   log_->Add(ScriptedSourceLog::Kind::Seek, position);
   const ScriptedFaults& faults = script_->faults;
-  if (faults.refuseAllSeeks || faults.refusedSeeks.count(position) != 0) return faults.seekError;
+  if (faults.refuseAllSeeks || faults.refusedSeeks.count(position) != 0) return E_FAIL;
   size_t target = 0;
   for (size_t i = 0; i < script_->frames.size(); ++i) {
     if (script_->frames[i].time > position) break;

@@ -33,17 +33,15 @@ struct ScriptedFrame {
 };
 
 struct ScriptedFaults {
-  // Seeks to these exact positions fail with `seekError`.
+  // Seeks to these exact positions fail with E_FAIL.
   std::set<int64_t> refusedSeeks;
-  // Every seek fails with `seekError` (a source that cannot seek at all).
+  // Every seek fails with E_FAIL (a source that cannot seek at all).
   bool refuseAllSeeks = false;
-  HRESULT seekError = E_FAIL;
-  // Once this many frames have been delivered, every further read fails with `readError`.
+  // Once this many frames have been delivered, every further read fails with E_FAIL.
   std::optional<size_t> errorAfterFrames;
   // Asked at every read, after `beforeRead`: true makes that read, and every later one, fail
-  // with `readError` (a test decides at run time which read breaks).
+  // with E_FAIL (a test decides at run time which read breaks).
   std::function<bool()> errorNow;
-  HRESULT readError = E_FAIL;
   // Before delivering the frame at these indices (the first time it is reached), one read ends
   // with a stream tick at that frame's time / with no flag and no sample at all.
   std::set<size_t> streamTickBefore;

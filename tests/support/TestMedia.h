@@ -40,7 +40,6 @@ inline constexpr int kMaxFrameIndex = 0xFFFF;
 struct VideoSpec {
   std::string container = "mp4";        // libavformat muxer name: mp4, mov, avi, webm, matroska, mpegts
   std::string encoder = "libx264";      // libx264, libx265, libvpx-vp9, mpeg4, mpeg2video
-  std::string pixelFormat = "yuv420p";  // planar 8-bit YUV the encoder accepts
   int width = 320;
   int height = 240;
   int frameCount = 30;  // 1 .. kMaxFrameIndex + 1
@@ -128,8 +127,8 @@ enum class BadMediaKind {
   AudioOnly,            // AAC in an m4a, 1 s: a valid file without video
   Text,                 // a few lines of plain text
   Empty,                // zero bytes
-  TruncatedMp4,         // H264Mp4 with its index at the front, cut in the middle of the media data
-  TruncatedMp4NoIndex,  // H264Mp4 with its index at the end, cut in the middle (index lost)
+  TruncatedMp4,         // H264Mp4 with its index at the front, cut at half its length (in the media data)
+  TruncatedMp4NoIndex,  // H264Mp4 with its index at the end, cut at half its length (index lost)
 };
 const std::string& BadMediaFile(BadMediaKind kind);
 // A short readable name ("TruncatedMp4") for test names and messages.
@@ -137,7 +136,6 @@ const char* BadMediaKindName(BadMediaKind kind);
 
 // A 1920 × 1080 30 fps H.264 MP4 (key frame every 60, 2 B-frames) of frameCount frames, for
 // benchmarks. Cached per frame count like TestVideo.
-VideoSpec BenchmarkSpec(int frameCount);
 const std::string& BenchmarkVideo(int frameCount);
 
 // The index read from a picture, and how the picture is turned relative to the stored one.
@@ -165,8 +163,7 @@ void DrawFrameIndexNv12(int index, uint8_t* data, size_t rowPitch, int width, in
 
 // What the container says about the first video stream.
 struct VideoInfo {
-  std::string codec;  // libavcodec codec name: h264, hevc, vp9, mpeg4, mpeg2video
-  int width = 0;      // stored size, before rotation
+  int width = 0;               // stored size, before rotation
   int height = 0;
   int rotationDegrees = 0;     // clockwise display turn, as VideoSpec::rotationDegrees
   Ratio sampleAspect{0, 1};    // {0, 1} when unknown

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <initializer_list>
@@ -105,86 +106,19 @@ std::vector<TestVideoKind> KindsWhere(bool realWorld) {
   return kinds;
 }
 
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+// The file `name` in the per-process folder, written by `make` (given its path) on first use.
+const std::string& CachedFile(const std::string& name, const std::function<void(const std::string&)>& make) {
+  // Constructed first so that it is removed last, after nothing refers to its files any more.
+  static TempFolder folder("korvane-media");
+  static std::mutex mutex;
+  // -- guarded by mutex (entries are never erased, so returned references stay valid)
+  static std::map<std::string, std::string> files;
+  std::lock_guard lock(mutex);
+  if (const auto found = files.find(name); found != files.end()) return found->second;
+  const std::string path = folder.File(name);
+  make(path);
+  return files.emplace(name, path).first->second;
 }
-
-void WriteWholeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-// The offset halfway through the payload of an MP4's top-level 'mdat' box.
-size_t MiddleOfMediaData(const std::string& mp4, const std::string& path) {
-  auto bigEndian = [&](size_t at, int count) {
-    uint64_t value = 0;
-    for (int i = 0; i < count; ++i) value = (value << 8) | static_cast<uint8_t>(mp4[at + i]);
-    return value;
-  };
-  for (size_t at = 0; at + 16 <= mp4.size();) {
-    uint64_t size = bigEndian(at, 4);
-    const size_t header = size == 1 ? 16 : 8;  // 1: a 64-bit size follows the type
-    if (size == 1) size = bigEndian(at + 8, 8);
-    if (size == 0) size = mp4.size() - at;  // the box runs to the end of the file
-    if (size < header || size > mp4.size() - at) break;
-    if (mp4.compare(at + 4, 4, "mdat") == 0) return at + header + (size - header) / 2;
-    at += size;
-  }
-  throw std::runtime_error(path + " has no complete top-level mdat box");
-}
-
-class TestMediaCatalog {
- public:
-  static TestMediaCatalog& Instance() {
-    static TestMediaCatalog catalog;
-    return catalog;
-  }
-
-  // The file `name` in the folder, written by `make` (given its path) on first use.
-  const std::string& File(const std::string& name, const std::function<void(const std::string&)>& make) {
-    std::lock_guard lock(mutex_);
-    if (const auto found = files_.find(name); found != files_.end()) return found->second;
-    const std::string path = folder_.File(name);
-    make(path);
-    return files_.emplace(name, path).first->second;
-  }
-
-  const std::string& Bad(BadMediaKind kind) {
-    switch (kind) {
-      case BadMediaKind::AudioOnly:
-        return File("AudioOnly.m4a", [](const std::string& path) { WriteTestAudio(1.0, path); });
-      case BadMediaKind::Text:
-        return File("Text.txt", [](const std::string& path) {
-          WriteWholeFile(path, "This is a plain text file.\nIt holds no video at all.\n");
-        });
-      case BadMediaKind::Empty: return File("Empty.mp4", [](const std::string& path) { WriteWholeFile(path, ""); });
-      case BadMediaKind::TruncatedMp4:
-      case BadMediaKind::TruncatedMp4NoIndex: {
-        const bool indexAtFront = kind == BadMediaKind::TruncatedMp4;
-        return File(indexAtFront ? "TruncatedMp4.mp4" : "TruncatedMp4NoIndex.mp4", [&](const std::string& path) {
-          VideoSpec spec = TestVideoSpec(TestVideoKind::H264Mp4);
-          spec.indexAtFront = indexAtFront;
-          const std::string bytes = ReadWholeFile(WriteTestVideo(spec, path + "-whole.mp4"));
-          WriteWholeFile(path, bytes.substr(0, MiddleOfMediaData(bytes, path + "-whole.mp4")));
-        });
-      }
-    }
-    throw std::invalid_argument("unknown BadMediaKind " + std::to_string(static_cast<int>(kind)));
-  }
-
- private:
-  TestMediaCatalog() : folder_("korvane-media") {}
-
-  // Declared first so that it is removed last, after nothing refers to its files any more.
-  TempFolder folder_;
-  std::mutex mutex_;
-  // -- guarded by mutex_ (entries are never erased, so returned references stay valid)
-  std::map<std::string, std::string> files_;
-};
 
 std::string Extension(const std::string& container) {
   if (container == "matroska") return ".mkv";
@@ -210,11 +144,33 @@ const VideoSpec& TestVideoSpec(TestVideoKind kind) { return Entry(kind).spec; }
 
 const std::string& TestVideo(TestVideoKind kind) {
   const KindEntry& entry = Entry(kind);
-  return TestMediaCatalog::Instance().File(std::string(entry.name) + Extension(entry.spec.container),
-                                           [&](const std::string& path) { WriteTestVideo(entry.spec, path); });
+  return CachedFile(std::string(entry.name) + Extension(entry.spec.container),
+                    [&](const std::string& path) { WriteTestVideo(entry.spec, path); });
 }
 
-const std::string& BadMediaFile(BadMediaKind kind) { return TestMediaCatalog::Instance().Bad(kind); }
+const std::string& BadMediaFile(BadMediaKind kind) {
+  const auto text = [](std::string content) {
+    return [content](const std::string& path) { std::ofstream(path, std::ios::binary) << content; };
+  };
+  // Cut at half the file: the index is small beside the pictures, so the cut falls inside the
+  // media data, after an index at the front and before one at the end.
+  const auto truncated = [](bool indexAtFront) {
+    return [indexAtFront](const std::string& path) {
+      VideoSpec spec = TestVideoSpec(TestVideoKind::H264Mp4);
+      spec.indexAtFront = indexAtFront;
+      std::filesystem::resize_file(path, std::filesystem::file_size(WriteTestVideo(spec, path)) / 2);
+    };
+  };
+  switch (kind) {
+    case BadMediaKind::AudioOnly:
+      return CachedFile("AudioOnly.m4a", [](const std::string& path) { WriteTestAudio(1.0, path); });
+    case BadMediaKind::Text: return CachedFile("Text.txt", text("This is a plain text file.\nIt holds no video at all.\n"));
+    case BadMediaKind::Empty: return CachedFile("Empty.mp4", text(""));
+    case BadMediaKind::TruncatedMp4: return CachedFile("TruncatedMp4.mp4", truncated(true));
+    case BadMediaKind::TruncatedMp4NoIndex: return CachedFile("TruncatedMp4NoIndex.mp4", truncated(false));
+  }
+  throw std::invalid_argument("unknown BadMediaKind " + std::to_string(static_cast<int>(kind)));
+}
 
 const char* BadMediaKindName(BadMediaKind kind) {
   switch (kind) {
@@ -227,16 +183,13 @@ const char* BadMediaKindName(BadMediaKind kind) {
   return "Unknown";
 }
 
-VideoSpec BenchmarkSpec(int frameCount) {
-  return {.width = 1920, .height = 1080, .frameCount = frameCount, .gopSize = 60};
-}
-
 const std::string& BenchmarkVideo(int frameCount) {
   if (frameCount < 1 || frameCount > kMaxFrameIndex + 1) {
     throw std::invalid_argument("BenchmarkVideo: frame count " + std::to_string(frameCount) + " is outside 1..65536");
   }
-  return TestMediaCatalog::Instance().File("Benchmark1080p-" + std::to_string(frameCount) + ".mp4",
-                                           [&](const std::string& path) { WriteTestVideo(BenchmarkSpec(frameCount), path); });
+  const VideoSpec spec{.width = 1920, .height = 1080, .frameCount = frameCount, .gopSize = 60};
+  return CachedFile("Benchmark1080p-" + std::to_string(frameCount) + ".mp4",
+                    [&](const std::string& path) { WriteTestVideo(spec, path); });
 }
 
 }  // namespace korvane::test

@@ -1,25 +1,26 @@
-// Encodes the frame-index pattern (and optionally a tone) through one muxer: WriteTestVideo and
-// WriteTestAudio.
+// Encodes the frame-index pattern (and optionally a tone) through one muxer, then damages the
+// packets the spec names: WriteTestVideo and WriteTestAudio.
 #include "FfmpegHandles.h"
 #include "FrameIndexPattern.h"
-#include "MediaDamage.h"
 #include "TestMedia.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/display.h>
 #include <libavutil/log.h>
-#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <numbers>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace korvane::test {
 namespace {
@@ -60,11 +61,6 @@ void ValidateVideoSpec(const VideoSpec& spec) {
     Require(i == 0 ? times[0] == 0 : times[i] > times[i - 1], "frameTimes100ns[" + std::to_string(i) + "]",
             std::to_string(times[i]), "must start at 0 and increase");
   }
-  Require(spec.damagedPacketCount >= 0 && spec.damagedPacketFirst >= 0 &&
-              spec.damagedPacketFirst + spec.damagedPacketCount <= spec.frameCount,
-          "damagedPacketFirst..Count",
-          std::to_string(spec.damagedPacketFirst) + ".." + std::to_string(spec.damagedPacketCount),
-          "must lie within the frames");
 }
 
 // Variable-rate timestamps are counted in this base; it holds milliseconds and NTSC frame
@@ -132,7 +128,7 @@ class TestMediaWriter {
   TestMediaWriter(const VideoSpec& spec, bool video, double audioSeconds, const std::string& path);
 
  private:
-  AVCodecContext& OpenEncoder(const AVCodec* codec, AVPixelFormat pixelFormat);
+  AVCodecContext& OpenEncoder(const AVCodec* codec);
   AVStream& AddStream(const AVCodecContext& encoder);
   void WriteVideo(AVCodecContext& encoder, AVStream& stream);
   void WriteAudio(AVCodecContext& encoder, AVStream& stream, int64_t samples);
@@ -167,14 +163,7 @@ TestMediaWriter::TestMediaWriter(const VideoSpec& spec, bool video, double audio
     const AVCodec* codec = avcodec_find_encoder_by_name(spec.encoder.c_str());
     Require(codec != nullptr && codec->type == AVMEDIA_TYPE_VIDEO, "encoder", Quoted(spec.encoder),
             "libavcodec has no such video encoder");
-    // The pattern is drawn into three 8-bit planes.
-    const AVPixelFormat pixelFormat = av_get_pix_fmt(spec.pixelFormat.c_str());
-    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(pixelFormat);
-    Require(descriptor != nullptr && descriptor->nb_components == 3 && (descriptor->flags & AV_PIX_FMT_FLAG_PLANAR) &&
-                !(descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL)) &&
-                descriptor->comp[0].depth == 8,
-            "pixelFormat", Quoted(spec.pixelFormat), "not a planar 8-bit YUV format");
-    videoStream = &AddStream(OpenEncoder(codec, pixelFormat));
+    videoStream = &AddStream(OpenEncoder(codec));
     if (spec.rotationDegrees != 0) {
       auto* matrix = reinterpret_cast<int32_t*>(
           av_stream_new_side_data(videoStream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
@@ -213,12 +202,12 @@ TestMediaWriter::TestMediaWriter(const VideoSpec& spec, bool video, double audio
   CheckAv(av_write_trailer(output_.get()), "av_write_trailer", path_);
 }
 
-AVCodecContext& TestMediaWriter::OpenEncoder(const AVCodec* codec, AVPixelFormat pixelFormat) {
+AVCodecContext& TestMediaWriter::OpenEncoder(const AVCodec* codec) {
   videoEncoder_.reset(CheckAllocated(avcodec_alloc_context3(codec), "avcodec_alloc_context3", path_));
   AVCodecContext& encoder = *videoEncoder_;
   encoder.width = spec_.width;
   encoder.height = spec_.height;
-  encoder.pix_fmt = pixelFormat;
+  encoder.pix_fmt = AV_PIX_FMT_YUV420P;
   encoder.color_range = AVCOL_RANGE_MPEG;
   encoder.time_base = EncoderTimeBase(spec_);
   encoder.framerate = AVRational{spec_.frameRate.num, spec_.frameRate.den};
@@ -232,8 +221,8 @@ AVCodecContext& TestMediaWriter::OpenEncoder(const AVCodec* codec, AVPixelFormat
   AddEncoderOptions(spec_, encoder, &options.raw);
   if (const int opened = avcodec_open2(&encoder, codec, &options.raw); opened < 0) {
     throw std::runtime_error("avcodec_open2 failed for encoder " + Quoted(spec_.encoder) + " at " +
-                             std::to_string(spec_.width) + "x" + std::to_string(spec_.height) + " " +
-                             spec_.pixelFormat + " (" + path_ + "): " + AvErrorText(opened));
+                             std::to_string(spec_.width) + "x" + std::to_string(spec_.height) + " (" + path_ +
+                             "): " + AvErrorText(opened));
   }
   RequireAllTaken(options, "encoder " + Quoted(spec_.encoder));
   return encoder;
@@ -267,15 +256,14 @@ UniqueFrame TestMediaWriter::AllocateFrame(const AVCodecContext& encoder) {
 
 void TestMediaWriter::WriteVideo(AVCodecContext& encoder, AVStream& stream) {
   UniqueFrame frame = AllocateFrame(encoder);
-  const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(encoder.pix_fmt);
   for (int index = 0; index < spec_.frameCount; ++index) {
     // The encoder may still hold the previous picture's buffer.
     CheckAv(av_frame_make_writable(frame.get()), "av_frame_make_writable", path_);
     DrawFrameIndexLuma(index, frame->data[0], static_cast<size_t>(frame->linesize[0]), frame->width, frame->height);
     for (int plane = 1; plane <= 2; ++plane) {
-      for (int y = 0; y < AV_CEIL_RSHIFT(frame->height, descriptor->log2_chroma_h); ++y) {
+      for (int y = 0; y < (frame->height + 1) / 2; ++y) {
         std::memset(frame->data[plane] + static_cast<ptrdiff_t>(y) * frame->linesize[plane], kNeutralChroma,
-                    static_cast<size_t>(AV_CEIL_RSHIFT(frame->width, descriptor->log2_chroma_w)));
+                    static_cast<size_t>(frame->width + 1) / 2);
       }
     }
     frame->pts = spec_.frameTimes100ns.empty()
@@ -316,10 +304,54 @@ void TestMediaWriter::Encode(AVCodecContext& encoder, AVStream& stream, AVFrame*
   }
 }
 
+// Overwrites, in place, the payload of the video packets `first` .. first + count - 1 (counted
+// from 0 in the order libavformat reads them) with pseudo-random bytes that are the same on
+// every run.
+void DamageVideoPackets(const std::string& path, int first, int count) {
+  // Where the packets lie, found by the demuxer before a byte is changed.
+  std::vector<std::pair<int64_t, int>> spans;  // file offset, size
+  {
+    AVFormatContext* raw = nullptr;
+    CheckAv(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "avformat_open_input", path);
+    UniqueInputContext input(raw);
+    CheckAv(avformat_find_stream_info(raw, nullptr), "avformat_find_stream_info", path);
+    const int video = CheckAv(av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0), "av_find_best_stream", path);
+    UniquePacket packet(CheckAllocated(av_packet_alloc(), "av_packet_alloc", path));
+    for (int index = 0; index < first + count && av_read_frame(raw, packet.get()) >= 0; av_packet_unref(packet.get())) {
+      if (packet->stream_index != video) continue;
+      if (index >= first) {
+        if (packet->pos < 0) throw std::runtime_error(path + ": video packet " + std::to_string(index) + " has no file offset");
+        spans.emplace_back(packet->pos, packet->size);
+      }
+      ++index;
+    }
+  }
+  if (static_cast<int>(spans.size()) != count) {
+    throw std::runtime_error(path + " has fewer than " + std::to_string(first + count) + " video packets");
+  }
+
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  uint32_t state = 0x2545F491;  // xorshift32: the same garbage on every run
+  for (const auto& [offset, size] : spans) {
+    std::string garbage(static_cast<size_t>(size), '\0');
+    for (char& byte : garbage) {
+      state ^= state << 13;
+      state ^= state >> 17;
+      state ^= state << 5;
+      byte = static_cast<char>(state);
+    }
+    file.seekp(offset);
+    file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+  }
+  file.close();
+  if (!file) throw std::runtime_error("cannot damage " + path);
+}
+
 // A half-written file is removed, so that a later run cannot mistake it for a good one.
 std::string WriteMedia(const VideoSpec& spec, bool video, double audioSeconds, const std::string& path) {
   try {
     TestMediaWriter(spec, video, audioSeconds, path);
+    if (spec.damagedPacketCount > 0) DamageVideoPackets(path, spec.damagedPacketFirst, spec.damagedPacketCount);
   } catch (...) {
     std::remove(path.c_str());
     throw;
@@ -338,16 +370,7 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libx265.so\n
 
 std::string WriteTestVideo(const VideoSpec& spec, const std::string& path) {
   ValidateVideoSpec(spec);
-  WriteMedia(spec, true, spec.withAudio ? VideoSeconds(spec) : 0.0, path);
-  if (spec.damagedPacketCount > 0) {
-    try {
-      DamageVideoPackets(path, spec.damagedPacketFirst, spec.damagedPacketCount);
-    } catch (...) {
-      std::remove(path.c_str());
-      throw;
-    }
-  }
-  return path;
+  return WriteMedia(spec, true, spec.withAudio ? VideoSeconds(spec) : 0.0, path);
 }
 
 std::string WriteTestAudio(double seconds, const std::string& path) {
