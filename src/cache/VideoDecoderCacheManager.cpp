@@ -90,13 +90,10 @@ bool VideoDecoderCacheManager::AddFrame(ComPtr<IMFSample>& sample, int64_t time,
   }
 
   const bool added = target->Add(texture, time, duration, false);
-  if (added && target == MemoryCache.get()) {
-    texture.Reset();  // the memory cache holds its own reference
-  } else {
-    // Refused, or copied out by the storage cache: the texture serves the next frame, sparing a
-    // frame-sized allocation per stored frame.
-    RecycleTexture(texture);
-  }
+  // Added: the memory cache holds its own reference, or the storage cache copied the frame out.
+  // Under a caching policy most decoded frames take the second way, and the texture then serves
+  // the next frame instead of a fresh frame-sized one each time.
+  if (!added || (target == StorageCache.get() && !StorageCache->Policy.IsDefault())) RecycleTexture(texture);
   return added;
 }
 
