@@ -42,7 +42,9 @@
 // refused), so DiskBytes never exceeds the budget. A frame whose payload does not decode to a
 // whole frame (damaged, cut short, checksum wrong) is dropped like any unreadable file. Files
 // are deleted only under a non-default policy, only files this cache wrote (named by their
-// records, inside CacheFolder), and only regular files.
+// records, inside CacheFolder), and only regular files. The buffer of a frame that leaves memory
+// is kept for the next frame there, as long as the frames in memory and the kept buffers
+// together stay within the RAM budget.
 //
 // Resources: one staging texture (created at the first store or load) and one read buffer
 // (allocated at the first load) serve every transfer; neither is reallocated per frame.
