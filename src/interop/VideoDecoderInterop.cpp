@@ -125,10 +125,10 @@ HRESULT VideoDecoderInterop::put_ResolutionDivisor(UINT32 value) {
 
 #define KORVANE_INTEROP_EVENT(Name, source)                                                      \
   HRESULT VideoDecoderInterop::add_##Name(Name* handler, EventRegistrationToken* token) {        \
-    return Call([&] { ThrowIfFailed(source.Add(handler, token)); }, token);   \
+    return Call([&] { ThrowIfFailed(source.Add(handler, token)); }, token);                      \
   }                                                                                              \
   HRESULT VideoDecoderInterop::remove_##Name(EventRegistrationToken token) {                     \
-    return Call([&] { ThrowIfFailed(source.Remove(token)); });                \
+    return Call([&] { ThrowIfFailed(source.Remove(token)); });                                   \
   }
 
 KORVANE_INTEROP_EVENT(DecoderLoaded, decoderLoaded_)
