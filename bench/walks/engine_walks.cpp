@@ -11,7 +11,7 @@
 //
 // Usage: engine_walks --media DIR --out DIR [--steps N] [--seeks N] [--walk-seconds S]
 //                     [--videos 720p,1080p,1080p_hevc]
-//                     [--long-back-steps N [--policy-ram-mib M] [--policy-compress zstd|none]
+//                     [--long-back-steps N [--policy-ram-mib M] [--policy-disk-mib D] [--policy-compress zstd|none]
 //                      [--long-contenders policy,default,ffms2]]
 //   --media: where the generated videos are kept between runs (made with the ffmpeg CLI when
 //            missing); --out: result tables for the plot (steps-<video>-<walk>.tsv) and the
@@ -19,8 +19,8 @@
 //   --walk-seconds: a contender stops a walk after this much time in it (0: never); ratios
 //            then cover the steps every contender made.
 //   --long-back-steps: instead of the walks above, N steps back from the last frame, by the
-//            engine with a caching policy (evict farthest, raw unless told otherwise, 500 MiB disk,
-//            M MiB RAM, 256 unless told otherwise), by the
+//            engine with a caching policy (evict farthest, raw unless told otherwise, D MiB disk,
+//            500 unless told otherwise, M MiB RAM, 256 unless told otherwise), by the
 //            engine with its default policy, and by ffms2: mean and p99 step, disk and RSS peaks.
 // Prints "ratio <name> <ours/peer>" lines with the medians and 95th percentiles beside them, and
 // checks on sampled frames that every contender shows the very same picture (exit status 1
@@ -114,6 +114,7 @@ struct Options {
   std::set<std::string> videos;  // empty: all
   int longBackSteps = 0;         // > 0: only the long walk back under a caching policy
   uint64_t policyRamMiB = 256;
+  uint64_t policyDiskMiB = 500;
   bool policyZstd = false;
   std::set<std::string> longContenders;  // empty: all three
 };
@@ -461,7 +462,7 @@ const char* Name(LongContender c) {
 }
 
 EnginePolicy LongWalkPolicy(const Options& options) {
-  return {.diskBudget = kDiskBudget,
+  return {.diskBudget = options.policyDiskMiB * kMiB,
           .evictFarthest = true,
           .ramBudget = options.policyRamMiB * kMiB,
           .zstd = options.policyZstd};
@@ -616,6 +617,7 @@ Options Parse(int argc, char** argv) {
     else if (key == "--walk-seconds") options.walkSeconds = std::stod(value);
     else if (key == "--long-back-steps") options.longBackSteps = std::stoi(value);
     else if (key == "--policy-ram-mib") options.policyRamMiB = std::stoull(value);
+    else if (key == "--policy-disk-mib") options.policyDiskMiB = std::stoull(value);
     else if (key == "--policy-compress") options.policyZstd = value == "zstd";
     else if (key == "--long-contenders") {
       std::istringstream names(value);
