@@ -626,10 +626,12 @@ class FrameIterator {
 // then no more. For fast stepping back on long HD videos, e.g.
 //   video.SetCachingPolicy({.diskBudgetBytes = 2ull << 30, .atBudget = CachingPolicy::AtBudget::EvictFarthest,
 //                           .ramBudgetBytes = 256ull << 20, .compression = CachingPolicy::Compression::Zstd});
-// Stepping back decodes each stretch once only while the two budgets together hold a whole GOP
-// of frames (a 1080p NV12 frame is about 3 MiB raw, so 250 frames need about 750 MiB; zstd
-// shrinks camera-like frames several times but adds its time to every frame stored). With less,
-// the frames nearest the position stay and the farthest part of the GOP is decoded again.
+// Stepping back decodes each stretch once only while the two budgets together hold the GOP
+// behind the position and the frames already passed ahead of it up to the same distance, since
+// EvictFarthest keeps the nearest on either side: about two GOPs of frames (a 1080p NV12 frame is
+// about 3 MiB raw, so with 250-frame GOPs about 1.5 GiB; zstd shrinks camera-like frames several
+// times but adds its time to every frame stored). With less, the farthest part of a GOP is
+// decoded again when the position reaches it.
 struct CachingPolicy {
   enum class AtBudget : int32_t { Stop = 0, EvictFarthest = 1 };
   enum class Compression : int32_t { None = 0, Zstd = 1 };
