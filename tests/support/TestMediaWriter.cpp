@@ -1,5 +1,5 @@
 // Encodes the frame-index pattern (and optionally a tone) through one muxer, then damages the
-// packets the spec names: WriteTestVideo and WriteTestAudio.
+// packets the VideoSpec asks for: WriteTestVideo and WriteTestAudio.
 #include "FfmpegHandles.h"
 #include "FrameIndexPattern.h"
 #include "TestMedia.h"
